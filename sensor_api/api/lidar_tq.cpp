@@ -1,0 +1,67 @@
+#include "api/lidar_tq.hpp"
+
+#include "processing/processing_chain.hpp"
+#include "session/device_session.hpp"
+
+#ifndef VELKOR_BUILD_TIMESTAMP
+#define VELKOR_BUILD_TIMESTAMP __DATE__ " " __TIME__
+#endif
+
+namespace VELKOR {
+
+LidarTQ::LidarTQ() : session_(std::make_shared<TQZ::DeviceSession>()) {}
+
+LidarTQ::~LidarTQ() = default;
+
+// Both handles then share one session; it is destroyed with the last handle.
+LidarTQ& LidarTQ::operator=(const LidarTQ& other)
+{
+    session_ = other.session_;
+    return *this;
+}
+
+std::string LidarTQ::api_info()
+{
+    return std::string("VELKOR LiDAR TQ-Z API v1.2.0 build(") + VELKOR_BUILD_TIMESTAMP + ")";
+}
+
+bool LidarTQ::connect(IP_ADDRESS_T sensor, IP_ADDRESS_T local) { return session_->connect(sensor, local); }
+void LidarTQ::disconnect() { session_->disconnect(); }
+bool LidarTQ::run() { return session_->run(); }
+bool LidarTQ::stop() { return session_->stop(); }
+
+bool LidarTQ::get_scene(scene_t& scene) { return session_->get_scene(scene); }
+bool LidarTQ::get_scene(scene_t& scene, int index) { return session_->get_scene(scene, index); }
+
+bool LidarTQ::get_setting(nlohmann::json& out) { return session_->get_setting(out); }
+bool LidarTQ::send_json(nlohmann::json& message) { return session_->send_json(message); }
+
+bool LidarTQ::json_read_from_file(const char* path, nlohmann::json& out)
+{
+    return TQZ::DeviceSession::json_read_from_file(path, out);
+}
+
+bool LidarTQ::json_write_to_file(const char* path, nlohmann::json& value)
+{
+    return TQZ::DeviceSession::json_write_to_file(path, value);
+}
+
+bool LidarTQ::json_read_from_memory() { return session_->json_read_from_memory(); }
+bool LidarTQ::json_write_to_memory() { return session_->json_write_to_memory(); }
+
+bool LidarTQ::record_start(std::string path) { return session_->record_start(path); }
+void LidarTQ::record_stop() { session_->record_stop(); }
+bool LidarTQ::play_start(std::string path) { return session_->play_start(path); }
+void LidarTQ::play_stop() { session_->play_stop(); }
+bool LidarTQ::get_file_size(uint64_t& size) { return session_->get_file_size(size); }
+
+bool LidarTQ::tcp_fw_upload(const char* path) { return session_->tcp_fw_upload(path); }
+
+void LidarTQ::register_fw_status_callback(fw_status_callback_t callback, void* user)
+{
+    session_->register_fw_status_callback(callback, user);
+}
+
+void LidarTQ::set_signal_data_processing(bool enable) { TQZ::set_signal_data_processing(enable); }
+
+}  // namespace VELKOR

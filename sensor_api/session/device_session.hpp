@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "api/lidar_tq.hpp"
+#include "protocol/tcp_protocol.hpp"
+#include "session/frame_types.hpp"
+#include "util/bounded_queue.hpp"
+
+namespace VELKOR {
+class ExtInterface_TCP_client;
+class ExtInterface_UDP_client;
+class Logger;
+}  // namespace VELKOR
+
+namespace TQZ {
+
+using ByteVector = std::vector<uint8_t>;
+using scene_t = VELKOR::LidarTQ::scene_t;
+
+// Everything behind one LidarTQ handle: the transports of one sensor, the
+// queues through which their traffic reaches the caller, the stream worker,
+// the recorder and the state of a firmware upload.
+//
+// Threads: the caller's thread runs every public operation and the replay
+// assembler; the TCP and UDP receive threads run the two callbacks; the stream
+// worker assembles frames; the upload thread sends firmware.
+class DeviceSession {
+public:
+    DeviceSession();
+    ~DeviceSession();
+
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // Link (device_session.cpp)
+    bool connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP_ADDRESS_T& local);
+    void disconnect();
+    bool run();
+    bool stop();
+
+    // Frames (stream_assembler.cpp)
+    bool get_scene(scene_t& scene);
+    bool get_scene(scene_t& scene, int index);
+
+    // Commands and settings (command_channel.cpp)
+    bool get_setting(nlohmann::json& out);
+    bool send_json(nlohmann::json& message);
+    bool json_read_from_memory();
+    bool json_write_to_memory();
+    static bool json_read_from_file(const char* path, nlohmann::json& out);
+    static bool json_write_to_file(const char* path, nlohmann::json& value);
+
+    // Recording and replay (session_recording.cpp)
+    bool record_start(const std::string& path);
+    void record_stop();
+    bool play_start(const std::string& path);
+    void play_stop();
+    bool get_file_size(uint64_t& size);
+
+    // Firmware (fw_upload.cpp)
+    bool tcp_fw_upload(const char* path);
+    void register_fw_status_callback(VELKOR::fw_status_callback_t callback, void* user);
+
+    // Receive callbacks registered on the transports; `user` is the session.
+    static void tcp_receive_callback(void* user, char* data, unsigned int length);
+    static void udp_receive_callback(void* user, char* data, unsigned int length);
+
+    std::shared_ptr<VELKOR::ExtInterface_UDP_client> udp;
+    std::shared_ptr<VELKOR::ExtInterface_TCP_client> tcp;
+
+    // Where the next parsed JSON reply goes: 0 general_replies, 1 setting_replies.
+    std::atomic<uint8_t> reply_route{0};
+    VELKOR::BoundedQueue<nlohmann::json> general_replies{3};
+    VELKOR::BoundedQueue<nlohmann::json> setting_replies{3};
+    VELKOR::BoundedQueue<Frame> frame_queue{3};
+    VELKOR::BoundedQueue<ByteVector> packet_queue{128};
+
+    std::unique_ptr<std::thread> stream_worker;
+    std::atomic<bool> running{false};
+    // Slots received for the frame under assembly (bit n = slot n).
+    std::atomic<uint64_t> slot_mask{0};
+
+    // Firmware upload state.
+    std::unique_ptr<VELKOR::_TCP_PROTOCOL_T> command_frame;
+    VELKOR::BoundedQueue<ByteVector> raw_replies{3};
+    std::ifstream fw_file;
+    std::string fw_path;
+    int64_t fw_bytes_left = 0;
+    uint16_t fw_packets_left = 0;
+    std::unique_ptr<std::thread> upload_thread;
+    std::atomic<bool> json_mode{true};
+    int64_t reply_timeout_s = 10;
+
+    std::shared_ptr<VELKOR::Logger> recorder;
+
+    VELKOR::fw_status_callback_t fw_status_callback = nullptr;
+    void* fw_status_user = nullptr;
+
+private:
+    void stream_worker_process();
+    void fw_upload_thread_process();
+    // Passes text to the status callback, if one is registered.
+    void fw_status(const std::string& text);
+};
+
+}  // namespace TQZ
