@@ -157,7 +157,7 @@ TEST(SimSensor, FirmwareRequestHandsTheLinkToTheRawHandler)
     sim.set_raw_handler_factory([&bytes] { return std::make_unique<Recorder>(&bytes); });
     ASSERT_TRUE(sim.start());
     RawClient client(sim.port());
-    client.send_text(std::string(R"({"system_mode":"firmware_upgrade"})") + "\x08\x00" "FU");
+    client.send_text(std::string(R"({"system_mode":"firmware_upgrade"})") + std::string("\x08\0" "FU", 4));
     char buf[64];
     std::string got;
     ASSERT_TRUE(loopback::wait_for([&] {
