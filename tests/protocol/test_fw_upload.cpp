@@ -1,7 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,8 +19,10 @@
 
 #include "session/device_session.hpp"
 #include "sim_firmware.hpp"
+#include "sim_firmware_handler.hpp"
+#include "sim_sensor.hpp"
 
-using SIM::SimFirmware;
+using VELKOR::SIM::SimFirmware;
 using Fault = SimFirmware::Fault;
 using Bytes = std::vector<uint8_t>;
 
@@ -32,105 +30,27 @@ namespace {
 
 const char kDone[] = "[Firmware] TQZ::fw_upload_thread_process : Done.";
 
-// A sensor on 127.0.0.1 that answers the settings request and hands the
-// firmware request and everything after it to SimFirmware.
+// The simulated sensor on 127.0.0.1 with its firmware side plugged in; `sim`
+// is what the firmware side received.
 class FirmwareSensor {
+    std::shared_ptr<SimFirmware> firmware_;
+
 public:
-    explicit FirmwareSensor(SimFirmware::Options options = {}) : sim(std::move(options))
+    explicit FirmwareSensor(SimFirmware::Options options = {})
+        : firmware_(std::make_shared<SimFirmware>(std::move(options))), sim(*firmware_)
     {
-        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(listen_fd_, 4);
-        socklen_t length = sizeof(address);
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
+        sensor_.set_raw_handler_factory(VELKOR::SIM::firmware_handler_factory(firmware_));
+        EXPECT_TRUE(sensor_.start());
+        port = sensor_.port();
     }
 
-    ~FirmwareSensor()
-    {
-        stop_ = true;
-        thread_.join();
-        ::close(listen_fd_);
-    }
+    ~FirmwareSensor() { sensor_.stop(); }
 
-    SimFirmware sim;
+    SimFirmware& sim;
     int port = 0;
 
 private:
-    static bool readable(int fd)
-    {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 20) > 0;
-    }
-
-    static void send_all(int fd, const void* data, std::size_t length)
-    {
-        const auto* bytes = static_cast<const char*>(data);
-        while (length > 0) {
-            const ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL);
-            if (sent <= 0) {
-                return;
-            }
-            bytes += sent;
-            length -= static_cast<std::size_t>(sent);
-        }
-    }
-
-    void serve()
-    {
-        while (!stop_) {
-            if (!readable(listen_fd_)) {
-                continue;
-            }
-            const int fd = ::accept(listen_fd_, nullptr, nullptr);
-            if (fd >= 0) {
-                talk(fd);
-                ::close(fd);
-            }
-        }
-    }
-
-    void talk(int fd)
-    {
-        bool raw = false;
-        std::vector<char> buffer(65536);
-        while (!stop_) {
-            if (!readable(fd)) {
-                continue;
-            }
-            const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-            if (got <= 0) {
-                return;
-            }
-            if (raw) {
-                for (const SimFirmware::Reply& reply :
-                     sim.receive(reinterpret_cast<uint8_t*>(buffer.data()), static_cast<std::size_t>(got))) {
-                    if (reply.spaced) {
-                        std::this_thread::sleep_for(sim.options().reply_spacing);
-                    }
-                    send_all(fd, reply.bytes.data(), reply.bytes.size());
-                }
-                continue;
-            }
-            const auto request = nlohmann::json::parse(buffer.data(), buffer.data() + got, nullptr, false);
-            if (request.is_object() && request.value("command", "") == "json_read") {
-                const std::string settings = R"({"PL_Reg":{"walk_err_param":[]}})";
-                send_all(fd, settings.data(), settings.size());
-            } else if (request.is_object() && request.value("system_mode", "") == "firmware_upgrade") {
-                const std::string answer = sim.json_answer();
-                send_all(fd, answer.data(), answer.size());
-                raw = answer == R"({"firmware_upgrade":true})";
-            }
-        }
-    }
-
-    int listen_fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    VELKOR::SIM::SimSensor sensor_;
 };
 
 // Collects the texts of the status callback, from whichever thread.
