@@ -10,6 +10,8 @@ namespace {
 constexpr std::size_t kRecordHeaderBytes = 20;
 constexpr std::size_t kReturnBytes = 24;
 constexpr int kReservedRows = 56;
+// Frames in flight: three in frame_queue, one with the caller, one being filled.
+constexpr std::size_t kPoolFrames = 6;
 
 template <typename Buffer>
 void reset_rows(Buffer& buffer, int rows)
@@ -177,6 +179,29 @@ FrameAssembler::Result FrameAssembler::feed(const uint8_t* data, std::size_t siz
     return kind == 0 ? Result::frame_complete : Result::other_complete;
 }
 
-Frame FrameAssembler::copy_frame() const { return std::make_shared<const _TQ_RANGE_T>(range_); }
+Frame FrameAssembler::publish_frame()
+{
+    std::shared_ptr<_TQ_RANGE_T> out;
+    for (const std::shared_ptr<_TQ_RANGE_T>& frame : pool_) {
+        if (frame.use_count() == 1) {
+            // The last other owner let go with a release decrement; acquire
+            // its reads before this storage is written again.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            out = frame;
+            break;
+        }
+    }
+    if (!out) {
+        out = std::make_shared<_TQ_RANGE_T>();
+        out->rows.reserve(kReservedRows);
+        if (pool_.size() < kPoolFrames) {
+            pool_.push_back(out);
+        }
+    }
+    // The finished rows go out; the old frame's rows (cleared at the next
+    // slot 0) become the buffer.
+    out->rows.swap(range_.rows);
+    return out;
+}
 
 }  // namespace TQZ

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "session/frame_types.hpp"
@@ -83,7 +84,7 @@ public:
     enum class Result {
         dropped,          // too short, flagged, out of sequence or out of range
         stored,           // slot taken into the frame buffers
-        frame_complete,   // last slot of a complete range frame: take it with copy_frame()
+        frame_complete,   // last slot of a complete range frame: take it with publish_frame()
         other_complete,   // last slot of a complete echo or histogram frame (never published)
         frame_incomplete  // last slot reached with slots missing
     };
@@ -95,8 +96,11 @@ public:
     // here, and the caller reports an incomplete one as it sees fit.
     Result feed(const uint8_t* data, std::size_t size);
 
-    // A deep copy of the range buffer, for publishing.
-    Frame copy_frame() const;
+    // Hands out the completed range frame after frame_complete. The frame is
+    // the caller's alone from then on: the assembler goes on in storage of a
+    // pooled frame that no queue or caller holds any more (or in fresh
+    // storage), so a steady stream neither allocates nor copies a frame.
+    Frame publish_frame();
     const _TQ_RANGE_T& range() const { return range_; }
     uint16_t expected_slot() const { return expected_slot_; }
 
@@ -112,6 +116,7 @@ private:
     _TQ_RANGE_T range_;
     _TQ_ECHO_T echo_;
     _TQ_HIST_T hist_;
+    std::vector<std::shared_ptr<_TQ_RANGE_T>> pool_;
 };
 
 }  // namespace TQZ

@@ -39,7 +39,7 @@ void DeviceSession::stream_worker_process()
         }
         switch (assembler.feed(datagram.data(), datagram.size())) {
         case FrameAssembler::Result::frame_complete:
-            frame_queue.push(assembler.copy_frame());
+            frame_queue.push(assembler.publish_frame());
             break;
         case FrameAssembler::Result::frame_incomplete:
             std::cout << "slot_loss" << std::endl;
@@ -67,7 +67,7 @@ bool DeviceSession::replay_assemble()
             continue;
         }
         if (assembler.feed(datagram.data(), datagram.size()) == FrameAssembler::Result::frame_complete) {
-            frame_queue.push(assembler.copy_frame());
+            frame_queue.push(assembler.publish_frame());
             return true;
         }
         if (!from_recorder && std::chrono::steady_clock::now() >= deadline) {

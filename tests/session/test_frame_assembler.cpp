@@ -151,6 +151,23 @@ INSTANTIATE_TEST_SUITE_P(Assembler, AssemblerLayouts,
                          testing::Values(Layout{1, 192, 4}, Layout{1, 576, 4}, Layout{3, 192, 6}, Layout{1, 192, 1},
                                          Layout{2, 576, 192}, Layout{0, 192, 2}));
 
+TEST(Assembler, PublishedFrameIsNeverTouchedWhileHeld)
+{
+    std::atomic<uint64_t> mask{0};
+    FrameAssembler assembler(mask);
+    const EncoderFrame kept_sent = make_synthetic_frame(0, 4);
+    const TQZ::Frame kept = feed(assembler, encode_frame(kept_sent)).frames.at(0);
+    // Later frames are released at once, so their storage is recycled again and again.
+    for (uint32_t n = 1; n < 12; ++n) {
+        const EncoderFrame sent = make_synthetic_frame(n, 4);
+        const TESTSUPPORT::FeedResult result = feed(assembler, encode_frame(sent));
+        ASSERT_EQ(result.frames.size(), 1u);
+        ASSERT_NE(result.frames[0], kept);
+        expect_matches(*result.frames[0], sent);
+    }
+    expect_matches(*kept, kept_sent);
+}
+
 TEST(Assembler, LostSlotDropsTheRestOfTheFrame)
 {
     std::atomic<uint64_t> mask{0};

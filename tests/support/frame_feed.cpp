@@ -16,7 +16,7 @@ FeedResult feed(TQZ::FrameAssembler& assembler, const Datagrams& datagrams)
         }
         switch (assembler.feed(exact.get(), datagram.size())) {
         case TQZ::FrameAssembler::Result::frame_complete:
-            result.frames.push_back(assembler.copy_frame());
+            result.frames.push_back(assembler.publish_frame());
             break;
         case TQZ::FrameAssembler::Result::frame_incomplete:
             ++result.incomplete;
