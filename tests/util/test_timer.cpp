@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <regex>
 #include <thread>
 
 #include "util/timer.hpp"
@@ -100,12 +99,25 @@ TEST(Timer, EpochToLocaltimeStrPrintsMicrosecondsWithoutPadding)
 TEST(Timer, LocaltimeStrIsTheLocalTimeWithThreeDigitMilliseconds)
 {
     ScopedTimeZone zone("XYZ-2");
-    const std::regex format(R"(\d{8}_\d{2}:\d{2}:\d{2}\.\d{3})");
+    // "dddddddd_dd:dd:dd.ddd"
+    const auto well_formed = [](const std::string& stamp) {
+        const std::string pattern = "dddddddd_dd:dd:dd.ddd";
+        if (stamp.size() != pattern.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < stamp.size(); ++i) {
+            const bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+            if (pattern[i] == 'd' ? !digit : stamp[i] != pattern[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
     for (int attempt = 0; attempt < 3; ++attempt) {
         const std::time_t before = std::time(nullptr);
         const std::string stamp = Timer::localtime_str();
         const std::time_t after = std::time(nullptr);
-        ASSERT_TRUE(std::regex_match(stamp, format)) << stamp;
+        ASSERT_TRUE(well_formed(stamp)) << stamp;
         if (before != after) {
             continue; // crossed a second boundary: try again
         }
