@@ -160,6 +160,18 @@ private slots:
         QCOMPARE(px(view.intensity_picture(), 0, 1), table_entry(255));
     }
 
+    void ambient_of_one_sample_per_column_is_shown_as_wide_as_the_scene() {
+        viewer_image view;
+        view.get_main_image_grey_mode_ambient(true);
+        scene_t s = make_scene(56, 192);
+        s.ambient.assign(56 * 192, 0);
+        s.ambient[56 * 192 - 1] = 5000;
+        view.updateScene(s);
+        const cv::Mat& a = view.ambient_picture();
+        QCOMPARE(a.cols, 192);
+        QCOMPARE(int(px(a, 55, 191)[0]), 255);
+    }
+
     void short_sources_are_not_read_past() {
         viewer_image view;
         scene_t s = make_scene(56, 192);

@@ -154,7 +154,11 @@ void viewer_image::updateScene(VELKOR::LidarTQ::scene_t& scene) {
         return;
     // Three ambient samples per depth column until depth completion widens
     // the scene to the ambient width itself.
-    const int ambient_cols = cols == 192 ? 576 : cols;
+    // A sensor may also send one sample per column; the picture is then as
+    // wide as the scene instead of being read past the end of the samples.
+    int ambient_cols = cols == 192 ? 576 : cols;
+    if (scene.ambient.size() < static_cast<size_t>(rows) * ambient_cols)
+        ambient_cols = cols;
     const size_t pixels = static_cast<size_t>(rows) * static_cast<size_t>(cols);
 
     // A source shorter than the scene claims is skipped rather than read past.
