@@ -1,23 +1,359 @@
 #include "recording/logger.hpp"
 
-// Placeholder until the recorder lands: every operation reports failure.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <ios>
+
 namespace VELKOR {
 
+namespace {
+
+// The writer sleeps this long when it finds the write queue empty, so an idle
+// recording costs no CPU while a busy one drains without pausing.
+constexpr std::chrono::microseconds kWriterIdleSleep{500};
+
+// The index scan reads the file in blocks of this size and decodes record
+// headers in place, so it never holds more than one block whatever a length
+// field announces.
+constexpr std::size_t kScanBlock = 1 << 20;
+
+void put_le64(unsigned char* out, uint64_t value)
+{
+    for (int i = 0; i < 8; ++i) {
+        out[i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+uint64_t get_le64(const unsigned char* in)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) {
+        value = (value << 8) | in[i];
+    }
+    return value;
+}
+
+// Microseconds since 1970 from the system clock, via its 100-ns count.
+int64_t now_microseconds()
+{
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
+    return ticks / 10;
+}
+
+// A sliding window over the file for the index scan: bytes(pos, n) returns
+// n bytes at absolute position pos, reading the next block when the window
+// does not hold them.
+class ScanWindow {
+public:
+    ScanWindow(std::fstream& file, uint64_t file_size)
+        : file_(file), block_(static_cast<std::size_t>(std::min<uint64_t>(kScanBlock, file_size)))
+    {
+    }
+
+    const unsigned char* bytes(uint64_t pos, std::size_t n)
+    {
+        if (pos >= begin_ && pos + n <= end_) {
+            return block_.data() + (pos - begin_);
+        }
+        if (pos != end_) {
+            file_.clear();
+            file_.seekg(static_cast<std::streamoff>(pos));
+        }
+        file_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(block_.size()));
+        const auto got = file_.gcount();
+        begin_ = pos;
+        end_ = pos + static_cast<uint64_t>(got < 0 ? 0 : got);
+        if (pos + n > end_) {
+            return nullptr;
+        }
+        return block_.data();
+    }
+
+private:
+    std::fstream& file_;
+    std::vector<unsigned char> block_;
+    uint64_t begin_ = 0;
+    uint64_t end_ = 0;
+};
+
+}  // namespace
+
 Logger::Logger() = default;
+
 Logger::~Logger() { close(); }
-bool Logger::open(const LOG_PROPS_T&) { return false; }
-void Logger::close() {}
-void Logger::write(const unsigned char*, unsigned long long) {}
-bool Logger::is_open() const { return false; }
-bool Logger::is_read() { return false; }
-bool Logger::get_recorder_type(MODE) { return true; }
-bool Logger::loadingprocess() { return false; }
-bool Logger::read_once(int) { return false; }
-bool Logger::read(unsigned char*, unsigned int) { return false; }
-unsigned int Logger::current_pos() const { return 0; }
+
+std::string Logger::record_file_name(const std::string& prefix, const std::tm& local)
+{
+    char stamp[32];
+    const std::size_t n = std::strftime(stamp, sizeof(stamp), "%m-%d-%H-%M-%S", &local);
+    return prefix + std::string(stamp, n) + ".bin";
+}
+
+bool Logger::open(const LOG_PROPS_T& props)
+{
+    if (is_open()) {
+        return false;
+    }
+    read_mode_ = props.read_mode;
+    bool result = false;
+    try {
+        std::string name = props.file_path;
+        if (read_mode_) {
+            file_.open(name, std::ios::in | std::ios::binary);
+        } else {
+            const std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            name = record_file_name(props.file_path, local);
+            file_.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+        }
+        if (file_.is_open()) {
+            file_.clear();
+            file_name_ = name;
+        } else {
+            file_.setstate(std::ios::failbit);
+        }
+        write_queue_.clear();
+        // A file that could not be opened is a failure, not a silent success.
+        result = file_.is_open();
+    } catch (const std::ios_base::failure& e) {
+        std::fprintf(stderr, "exception in reading a file\n");
+        std::fprintf(stderr, "exception: %s\n", e.what());
+        result = false;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "exception: %s\n", e.what());
+        result = false;
+    }
+    open_ = file_.is_open();
+
+    if (read_mode_) {
+        loadingprocess();
+    } else if (open_ && !writer_) {
+        records_queued_ = 0;
+        records_written_ = 0;
+        current_pos_ = 0;
+        accepting_ = true;
+        stop_ = false;
+        writer_ = std::make_unique<std::thread>(&Logger::thread_callback, this);
+    }
+    return result;
+}
+
+void Logger::close()
+{
+    accepting_ = false;
+    if (writer_) {
+        // The writer empties the queue before it sees the stop flag, so every
+        // record queued before close reaches the file.
+        stop_ = true;
+        writer_->join();
+        writer_.reset();
+        write_queue_.clear();
+    }
+    if (file_.is_open()) {
+        file_.close();
+    }
+    file_.clear();
+    open_ = false;
+}
+
+void Logger::write(const unsigned char* data, unsigned long long length)
+{
+    // Only a recording accepts records; nothing would ever drain them otherwise.
+    if (!accepting_) {
+        return;
+    }
+    if (data == nullptr && length > 0) {
+        return;
+    }
+    std::vector<uint8_t> record(kHeaderSize + length);
+    put_le64(record.data(), static_cast<uint64_t>(now_microseconds()));
+    put_le64(record.data() + 8, length);
+    if (length > 0) {
+        std::memcpy(record.data() + kHeaderSize, data, length);
+    }
+    ++records_queued_;
+    write_queue_.push(std::move(record));
+}
+
+bool Logger::is_open() const { return open_; }
+
+bool Logger::is_read() { return read_mode_; }
+
+bool Logger::get_recorder_type(MODE mode)
+{
+    recorder_type_ = mode;
+    return true;
+}
+
+std::string Logger::file_name() const { return file_name_; }
+
+std::vector<uint64_t> Logger::frame_index() const { return frame_index_; }
+
+void Logger::thread_callback(void* logger) { static_cast<Logger*>(logger)->thread_process(); }
+
+void Logger::thread_process()
+{
+    std::fputs("VELKOR::Logger::thread_process : Start.\n", stdout);
+    std::fflush(stdout);
+    std::vector<uint8_t> record;
+    for (;;) {
+        if (write_queue_.pop(record)) {
+            file_.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
+            ++records_written_;
+            continue;
+        }
+        if (stop_) {
+            break;
+        }
+        std::this_thread::sleep_for(kWriterIdleSleep);
+    }
+    std::fputs("VELKOR::Logger::thread_process : Done.\n", stdout);
+    std::fflush(stdout);
+}
+
+Logger::PARSERTYPE Logger::parser_frame_index(const unsigned char* payload, uint64_t length)
+{
+    if (length <= kMinFramePayload) {
+        return PARSER_FRAME_BROKEN;
+    }
+    const int sequence = payload[4] | (payload[5] << 8);
+    if (sequence == 0) {
+        previous_sequence_ = 0;
+        return PARSER_FRAME_START;
+    }
+    if (previous_sequence_ == -1) {
+        return PARSER_FRAME_BROKEN;
+    }
+    const int previous = previous_sequence_;
+    previous_sequence_ = sequence;
+    return sequence == previous + 1 ? PARSER_FRAME_NEXT : PARSER_FRAME_BROKEN;
+}
+
+bool Logger::loadingprocess()
+{
+    file_.clear();
+    file_.seekg(0, std::ios::end);
+    const std::streamoff end = file_.tellg();
+    const uint64_t file_size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    file_.clear();
+    file_.seekg(0, std::ios::beg);
+
+    stop_ = false;
+    current_pos_ = 0;
+    frame_index_.clear();
+    // True while the last index entry is the start of the frame being read,
+    // so a frame with several breaks removes only its own start.
+    bool frame_open = false;
+
+    ScanWindow window(file_, file_size);
+    while (!stop_ && current_pos_ < file_size) {
+        const uint64_t start = current_pos_;
+        if (file_size - start < kHeaderSize) {
+            break;  // truncated header
+        }
+        const unsigned char* header = window.bytes(start, kHeaderSize);
+        if (header == nullptr) {
+            break;
+        }
+        std::memcpy(header_, header, kHeaderSize);
+        const uint64_t length = get_le64(header_ + 8);
+        // A length beyond the end of the file is a truncated (or hostile)
+        // record: the scan ends there and nothing of that size is allocated.
+        if (length > file_size - start - kHeaderSize) {
+            break;
+        }
+        const unsigned char* payload = nullptr;
+        if (length > kMinFramePayload) {
+            payload = window.bytes(start + kHeaderSize, 6);
+            if (payload == nullptr) {
+                break;
+            }
+        }
+        current_pos_ = start + kHeaderSize + length;
+
+        switch (parser_frame_index(payload, length)) {
+        case PARSER_FRAME_START:
+            frame_index_.push_back(start);
+            frame_open = true;
+            break;
+        case PARSER_FRAME_NEXT:
+            break;
+        case PARSER_FRAME_BROKEN:
+            if (frame_open && !frame_index_.empty()) {
+                frame_index_.pop_back();
+            }
+            frame_open = false;
+            break;
+        }
+    }
+
+    previous_sequence_ = -1;
+    last_frame_number_ = static_cast<uint32_t>(static_cast<uint32_t>(frame_index_.size()) - 1u);
+    frame_index_.push_back(file_size);
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(current_pos_));
+    file_.clear();
+    return false;
+}
+
+bool Logger::read_once(int index)
+{
+    current_pos_ = 0;
+    if (!read_mode_) {
+        return true;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) + 1 >= frame_index_.size() || !file_.is_open()) {
+        return false;
+    }
+    const uint64_t start = frame_index_[static_cast<std::size_t>(index)];
+    const uint64_t end = frame_index_[static_cast<std::size_t>(index) + 1];
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(start));
+    current_pos_ = start;
+    while (current_pos_ < end) {
+        if (static_cast<int>(packet_queue.size()) >= packet_queue.capacity()) {
+            return false;
+        }
+        if (!file_.read(reinterpret_cast<char*>(header_), kHeaderSize)) {
+            return false;
+        }
+        const uint64_t length = get_le64(header_ + 8);
+        // The file may have changed since the scan: never trust a length that
+        // runs past this frame.
+        if (end - current_pos_ < kHeaderSize || length > end - current_pos_ - kHeaderSize) {
+            return false;
+        }
+        std::vector<uint8_t> payload(length);
+        if (length > 0 &&
+            !file_.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(length))) {
+            return false;
+        }
+        current_pos_ += kHeaderSize + length;
+        packet_queue.push(std::move(payload));
+    }
+    return true;
+}
+
+bool Logger::read(unsigned char* buffer, unsigned int length)
+{
+    // While recording the writer thread owns the stream.
+    if (!is_open() || !read_mode_) {
+        return false;
+    }
+    file_.read(reinterpret_cast<char*>(buffer), length);
+    return !file_.fail() && !file_.bad();
+}
+
+unsigned int Logger::current_pos() const { return static_cast<unsigned int>(current_pos_); }
+
 bool Logger::get_total_size(unsigned long long& count)
 {
-    count = 0xFFFFFFFFull;
+    count = last_frame_number_;
     return true;
 }
 

@@ -1,12 +1,74 @@
+#include "recording/logger.hpp"
 #include "session/device_session.hpp"
 
-// Placeholder until recording and replay land.
+// Recording and replay through the session's one recorder. The same Logger
+// records (opened for writing, fed by the UDP receive callback) or replays
+// (opened for reading, frames loaded into its packet queue by get_scene with
+// an index). It stays in place after play_stop, so only record_stop frees the
+// session for a new recording.
 namespace TQZ {
 
-bool DeviceSession::record_start(const std::string&) { return false; }
-void DeviceSession::record_stop() {}
-bool DeviceSession::play_start(const std::string&) { return false; }
-void DeviceSession::play_stop() {}
-bool DeviceSession::get_file_size(uint64_t&) { return false; }
+bool DeviceSession::record_start(const std::string& path)
+{
+    if (recorder) {
+        return false;
+    }
+    recorder = std::make_shared<VELKOR::Logger>();
+    VELKOR::LOG_PROPS_T props;
+    props.file_path = path;
+    props.read_mode = false;
+    return recorder->open(props);
+}
+
+void DeviceSession::record_stop()
+{
+    if (!recorder) {
+        return;
+    }
+    recorder->close();
+    recorder.reset();
+}
+
+bool DeviceSession::play_start(const std::string& path)
+{
+    frame_queue.clear();
+    packet_queue.clear();
+    running = true;
+    if (!recorder) {
+        recorder = std::make_shared<VELKOR::Logger>();
+    }
+    if (recorder->is_open()) {
+        return false;
+    }
+    VELKOR::LOG_PROPS_T props;
+    props.file_path = path;
+    props.read_mode = true;
+    return recorder->open(props);
+}
+
+void DeviceSession::play_stop()
+{
+    if (recorder) {
+        recorder->close();
+    }
+    running = false;
+    if (stream_worker) {
+        stream_worker->join();
+        stream_worker.reset();
+    }
+    frame_queue.clear();
+    packet_queue.clear();
+}
+
+bool DeviceSession::get_file_size(uint64_t& size)
+{
+    if (!recorder) {
+        return false;
+    }
+    unsigned long long last = 0;
+    recorder->get_total_size(last);
+    size = last;
+    return true;
+}
 
 }  // namespace TQZ
