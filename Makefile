@@ -7,7 +7,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 2
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize demo bench clean
+.PHONY: all deps configure build test test-sanitize demo screenshot bench clean
 
 all: build
 
@@ -36,6 +36,10 @@ test-sanitize: deps
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# Nimbra Studio on the simulator under Xvfb, saved as a PNG (OUT=file.png).
+screenshot: build
+	@bash scripts/screenshot.sh $(BUILD) $(or $(OUT),nimbra-studio.png)
 
 bench: build
 	$(BUILD)/bench/velkor_bench

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+namespace VELKOR {
 namespace SIM {
 
 namespace {
@@ -214,3 +215,4 @@ std::string SimFirmware::failure() const
 }
 
 }  // namespace SIM
+}  // namespace VELKOR

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+namespace VELKOR {
 namespace SIM {
 
 // The firmware side of the simulated sensor. It answers the JSON request that
@@ -90,3 +91,4 @@ private:
 };
 
 }  // namespace SIM
+}  // namespace VELKOR

@@ -99,6 +99,8 @@ public:
     std::unique_ptr<std::thread> upload_thread;
     std::atomic<bool> json_mode{true};
     int64_t reply_timeout_s = 10;
+    // Longest a replay assembly waits on the live packet queue (no file open).
+    int64_t replay_wait_ms = 1000;
 
     std::shared_ptr<VELKOR::Logger> recorder;
 
@@ -107,6 +109,9 @@ public:
 
 private:
     void stream_worker_process();
+    // Assembles one frame synchronously onto frame_queue (stream_assembler.cpp).
+    bool replay_assemble();
+    bool take_datagram(ByteVector& datagram, bool& from_recorder);
     void fw_upload_thread_process();
     // Passes text to the status callback, if one is registered.
     void fw_status(const std::string& text);

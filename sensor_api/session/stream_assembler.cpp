@@ -1,18 +1,102 @@
 #include <chrono>
+#include <iostream>
 
+#include "processing/processing_chain.hpp"
+#include "recording/logger.hpp"
 #include "session/device_session.hpp"
+#include "session/frame_assembler.hpp"
+#include "session/scene_fill.hpp"
 
-// Placeholder until frame assembly lands.
 namespace TQZ {
+
+namespace {
+
+// Idle poll interval: short against a frame's 56 datagrams, long enough not
+// to keep a core busy.
+constexpr auto kIdlePoll = std::chrono::microseconds(250);
+
+}  // namespace
+
+// Takes the next datagram from the recorder while it replays a file,
+// otherwise from the live packet queue. `from_recorder` tells which was used.
+bool DeviceSession::take_datagram(ByteVector& datagram, bool& from_recorder)
+{
+    // The recorder pointer is swapped by record/play calls on the caller's thread.
+    const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
+    from_recorder = source && source->is_read();
+    return from_recorder ? source->packet_queue.pop(datagram) : packet_queue.pop(datagram);
+}
 
 void DeviceSession::stream_worker_process()
 {
+    FrameAssembler assembler(slot_mask);
+    ByteVector datagram;
     while (running) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        bool from_recorder = false;
+        if (!take_datagram(datagram, from_recorder)) {
+            std::this_thread::sleep_for(kIdlePoll);
+            continue;
+        }
+        switch (assembler.feed(datagram.data(), datagram.size())) {
+        case FrameAssembler::Result::frame_complete:
+            frame_queue.push(assembler.publish_frame());
+            break;
+        case FrameAssembler::Result::frame_incomplete:
+            std::cout << "slot_loss" << std::endl;
+            break;
+        default:
+            break;
+        }
     }
 }
 
-bool DeviceSession::get_scene(scene_t&) { return false; }
-bool DeviceSession::get_scene(scene_t&, int) { return false; }
+bool DeviceSession::replay_assemble()
+{
+    FrameAssembler assembler(slot_mask);
+    ByteVector datagram;
+    // Without a file the datagrams come from the live queue; a stream that
+    // never completes a frame must not hold the caller forever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replay_wait_ms);
+    for (;;) {
+        bool from_recorder = false;
+        if (!take_datagram(datagram, from_recorder)) {
+            if (from_recorder || std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(kIdlePoll);
+            continue;
+        }
+        if (assembler.feed(datagram.data(), datagram.size()) == FrameAssembler::Result::frame_complete) {
+            frame_queue.push(assembler.publish_frame());
+            return true;
+        }
+        if (!from_recorder && std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+}
+
+bool DeviceSession::get_scene(scene_t& scene)
+{
+    Frame frame;
+    if (!frame_queue.pop(frame) || !frame) {
+        return false;
+    }
+    fill_scene(*frame, scene);
+    run_processing_chain(scene);
+    return true;
+}
+
+bool DeviceSession::get_scene(scene_t& scene, int index)
+{
+    const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
+    if (index >= 0 && source) {
+        source->read_once(index);
+        if (!replay_assemble()) {
+            return false;
+        }
+    }
+    return get_scene(scene);
+}
 
 }  // namespace TQZ

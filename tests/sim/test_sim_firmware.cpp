@@ -9,7 +9,7 @@
 #include "protocol/fw_protocol.hpp"
 #include "sim_firmware.hpp"
 
-using SIM::SimFirmware;
+using VELKOR::SIM::SimFirmware;
 
 namespace {
 

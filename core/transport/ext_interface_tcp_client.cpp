@@ -1,0 +1,163 @@
+#include "transport/ext_interface_tcp_client.hpp"
+
+#include <iostream>
+
+#include "transport/handler_base.hpp"
+
+namespace VELKOR {
+
+class HandleTcpClient : public HandlerBase {
+public:
+    HandleTcpClient() : HandlerBase(65536), socket(io) {}
+
+    asio::ip::tcp::socket socket;
+};
+
+namespace {
+constexpr std::chrono::nanoseconds kConnectTimeout{3000000000LL};
+
+// Result codes that handle_connect leaves for connect.
+constexpr unsigned char kConnected = 0;
+constexpr unsigned char kTimedOut = 1;
+constexpr unsigned char kConnectFailed = 2;
+}  // namespace
+
+ExtInterface_TCP_client::ExtInterface_TCP_client() : handler_(std::make_unique<HandleTcpClient>()) {}
+
+ExtInterface_TCP_client::~ExtInterface_TCP_client() { disconnect(); }
+
+bool ExtInterface_TCP_client::connect(PortBase& settings)
+{
+    auto& ip = static_cast<IpSettings&>(settings);
+    auto& h = *handler_;
+    // A second connect while connected: the old receive loop must be gone
+    // before this thread runs the I/O context and replaces the socket.
+    if (h.running) {
+        stop_receiving();
+    }
+    try {
+        if (h.socket.is_open()) {
+            h.socket.close();
+        }
+        h.socket.open(asio::ip::tcp::v4());
+        if (!h.socket.is_open()) {
+            std::cout << "Socket open error!" << std::endl;
+            return false;
+        }
+        h.socket.set_option(asio::socket_base::reuse_address(true));
+        const auto local_address = asio::ip::make_address(ip.local_ip).to_v4();
+        h.socket.bind(asio::ip::tcp::endpoint(local_address, static_cast<uint16_t>(ip.local_port & 0xFFFF)));
+
+        // The socket is IPv4, so only IPv4 entries of the resolver are of use.
+        asio::ip::tcp::resolver resolver(h.io);
+        const auto entries =
+            resolver.resolve(asio::ip::tcp::v4(), ip.remote_ip, std::to_string(ip.remote_port));
+        if (entries.empty()) {
+            std::cout << "Receiving socket error :: resolve: no IPv4 address for " << ip.remote_ip
+                      << std::endl;
+            return false;
+        }
+
+        unsigned char code = kConnectFailed;
+        h.socket.async_connect(entries.begin()->endpoint(),
+                               [this, &code](const std::error_code& error) { handle_connect(error, &code); });
+        run_with_timeout(kConnectTimeout);
+        if (code != kConnected) {
+            return false;
+        }
+
+        const auto local = h.socket.local_endpoint();
+        h.running = true;
+        start_thread();
+        std::cout << "TCP: " << local << std::endl;
+        ip.local_ip = local.address().to_string();
+        ip.local_port = local.port();
+        return true;
+    } catch (const std::exception& e) {
+        std::cout << "Receiving socket error :: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+void ExtInterface_TCP_client::run_with_timeout(std::chrono::nanoseconds timeout)
+{
+    auto& h = *handler_;
+    h.io.restart();
+    h.io.run_for(timeout);
+    if (h.io.stopped()) {
+        return;  // the connect completed in time
+    }
+    // Closing cancels the pending connect; its completion then sees the
+    // socket closed and reports the time-out.
+    h.socket.close();
+    h.io.run();
+}
+
+void ExtInterface_TCP_client::handle_connect(const std::error_code& error, unsigned char* result)
+{
+    if (!handler_->socket.is_open()) {
+        std::cout << "Connect timed out\n";
+        *result = kTimedOut;
+    } else if (error) {
+        std::cout << "Connect error: " << error.message() << "\n";
+        *result = kConnectFailed;
+    } else {
+        std::cout << "Connected!" << "\n";
+        *result = kConnected;
+    }
+}
+
+void ExtInterface_TCP_client::stop_receiving()
+{
+    auto& h = *handler_;
+    h.running = false;
+    asio::post(h.io, [&h] {
+        std::error_code ignored;
+        h.socket.cancel(ignored);
+    });
+    stop_thread();
+    h.io.restart();
+    h.io.poll();
+    h.io.restart();
+}
+
+void ExtInterface_TCP_client::disconnect()
+{
+    stop_receive_loop(*handler_, handler_->socket, [this] { stop_thread(); });
+}
+
+bool ExtInterface_TCP_client::write(char* data, unsigned int length)
+{
+    auto& h = *handler_;
+    try {
+        std::error_code error;
+        // asio::write continues partial sends until every byte is out or the
+        // socket fails, so success always means the whole message went.
+        const std::size_t sent = asio::write(h.socket, asio::buffer(data, length), error);
+        if (error) {
+            std::cout << "Sending socket error :: send: " << error.message() << std::endl;
+            return false;
+        }
+        if (sent == 0) {
+            std::cout << "Sending socket error :: " << std::error_code().message() << std::endl;
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        std::cout << "Sending socket error :: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+bool ExtInterface_TCP_client::is_running() { return handler_->running; }
+
+bool ExtInterface_TCP_client::is_connected() { return handler_->socket.is_open(); }
+
+void ExtInterface_TCP_client::receive_thread_process()
+{
+    run_receive_loop(*handler_, handler_->socket,
+                     [this](char* data, unsigned int length) { received(data, length); });
+    std::cout << "VELKOR::ExtInterface_TCP_client::receive_thread_process :: Done." << std::endl;
+}
+
+}  // namespace VELKOR

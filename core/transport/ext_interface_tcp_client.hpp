@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <system_error>
+
+#include "transport/ext_interface_base.hpp"
+#include "transport/ext_interface_udp_client.hpp"
+
+namespace VELKOR {
+
+class HandleTcpClient;
+
+// TCP client of the sensor's command channel. connect binds the local
+// address, connects with a 3-second time-out and starts the receive thread,
+// which hands every chunk of the byte stream to the receive callback without
+// any framing. write sends on the caller's thread.
+class ExtInterface_TCP_client : public ExtInterfaceBase {
+public:
+    // The settings type is shared with the UDP transport, so the session can
+    // hand one object to both connects. After a successful connect local_ip
+    // and local_port hold the local endpoint actually in use.
+    using IpSettings = ExtInterface_UDP_client::IpSettings;
+
+    ExtInterface_TCP_client();
+    ~ExtInterface_TCP_client() override;
+
+    bool connect(PortBase& settings) override;
+    void disconnect() override;
+    // Sends all `length` bytes or reports failure.
+    bool write(char* data, unsigned int length) override;
+
+    bool is_running();
+    bool is_connected();
+
+private:
+    void receive_thread_process() override;
+    virtual void run_with_timeout(std::chrono::nanoseconds timeout);
+    virtual void handle_connect(const std::error_code& error, unsigned char* result);
+
+    // Ends the receive loop and joins it; the socket stays as it is.
+    void stop_receiving();
+
+    std::unique_ptr<HandleTcpClient> handler_;
+};
+
+}  // namespace VELKOR

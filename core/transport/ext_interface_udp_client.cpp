@@ -1,0 +1,87 @@
+#include "transport/ext_interface_udp_client.hpp"
+
+#include <iostream>
+
+#include "transport/handler_base.hpp"
+
+namespace VELKOR {
+
+class HandleUdpClient : public HandlerBase {
+public:
+    HandleUdpClient() : HandlerBase(65536), socket(io) {}
+
+    asio::ip::udp::socket socket;
+    asio::ip::udp::endpoint remote;
+};
+
+namespace {
+// Dotted IPv4 text to an address; IPv6 raises "bad address cast", anything
+// else that is no address the invalid-argument error.
+asio::ip::address_v4 parse_ipv4(const std::string& text)
+{
+    return asio::ip::make_address(text).to_v4();
+}
+}  // namespace
+
+ExtInterface_UDP_client::ExtInterface_UDP_client() : handler_(std::make_unique<HandleUdpClient>()) {}
+
+ExtInterface_UDP_client::~ExtInterface_UDP_client() { disconnect(); }
+
+bool ExtInterface_UDP_client::connect(PortBase& settings)
+{
+    auto& ip = static_cast<IpSettings&>(settings);
+    auto& h = *handler_;
+    try {
+        h.remote = asio::ip::udp::endpoint(parse_ipv4(ip.remote_ip),
+                                           static_cast<uint16_t>(ip.remote_port & 0xFFFF));
+        const asio::ip::udp::endpoint local(parse_ipv4(ip.local_ip),
+                                            static_cast<uint16_t>(ip.local_port & 0xFFFF));
+        h.running = true;
+        h.socket.open(asio::ip::udp::v4());
+        h.socket.set_option(asio::socket_base::reuse_address(true));
+        h.socket.bind(local);
+        if (!h.socket.is_open()) {
+            return false;
+        }
+        start_thread();
+        return true;
+    } catch (const std::exception& e) {
+        std::cout << "Receiving socket error :: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+void ExtInterface_UDP_client::disconnect()
+{
+    stop_receive_loop(*handler_, handler_->socket, [this] { stop_thread(); });
+}
+
+bool ExtInterface_UDP_client::write(char* data, unsigned int length)
+{
+    auto& h = *handler_;
+    try {
+        std::error_code error;
+        const std::size_t sent = h.socket.send_to(asio::buffer(data, length), h.remote, 0, error);
+        if (!error && sent > 0) {
+            return true;
+        }
+        std::cout << "Sending socket error :: " << error.message() << std::endl;
+        return false;
+    } catch (const std::exception& e) {
+        std::cout << "Sending socket error :: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+bool ExtInterface_UDP_client::is_running() { return handler_->running; }
+
+bool ExtInterface_UDP_client::is_connected() { return handler_->socket.is_open(); }
+
+void ExtInterface_UDP_client::receive_thread_process()
+{
+    run_receive_loop(*handler_, handler_->socket,
+                     [this](char* data, unsigned int length) { received(data, length); });
+    std::cout << "VELKOR::ExtInterface_UDP_client::receive_thread_process :: Done." << std::endl;
+}
+
+}  // namespace VELKOR

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loopback.hpp"
+#include "transport/ext_interface_udp_client.hpp"
+
+using VELKOR::ExtInterface_UDP_client;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Datagrams {
+    std::mutex mutex;
+    std::vector<std::string> items;
+
+    static void callback(void* user, char* data, unsigned int length)
+    {
+        auto* self = static_cast<Datagrams*>(user);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->items.emplace_back(data, length);
+    }
+    std::size_t count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return items.size();
+    }
+};
+
+// A client bound to a free port on 127.0.0.1, sending to `peer_port`.
+struct Bound {
+    uint16_t port = loopback::closed_port();
+    Datagrams got;
+    ExtInterface_UDP_client client;
+    int peer = loopback::bound_socket(SOCK_DGRAM);
+
+    bool open()
+    {
+        client.registRecvCallback(&Datagrams::callback, &got);
+        ExtInterface_UDP_client::IpSettings s("127.0.0.1", port, "127.0.0.1", loopback::local_port(peer), 1000);
+        return client.connect(s);
+    }
+    void send_to_client(const std::string& bytes)
+    {
+        const sockaddr_in to = loopback::address(port);
+        sendto(peer, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    ~Bound() { close(peer); }
+};
+
+}  // namespace
+
+TEST(UdpClient, DatagramsArriveWholeOnePerCallback)
+{
+    Bound b;
+    ASSERT_TRUE(b.open());
+    const std::string big(65507, 'q');  // the largest IPv4 UDP payload
+    b.send_to_client("a");
+    b.send_to_client(big);
+    b.send_to_client("xyz");
+    ASSERT_TRUE(loopback::wait_for([&] { return b.got.count() == 3; }));
+    std::lock_guard<std::mutex> lock(b.got.mutex);
+    EXPECT_EQ(b.got.items[0], "a");
+    EXPECT_EQ(b.got.items[1], big);
+    EXPECT_EQ(b.got.items[2], "xyz");
+}
+
+TEST(UdpClient, WriteGoesToTheRemoteEndpoint)
+{
+    Bound b;
+    ASSERT_TRUE(b.open());
+    char msg[] = "hello";
+    EXPECT_TRUE(b.client.write(msg, 5));
+    char buf[16] = {};
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = recvfrom(b.peer, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    EXPECT_EQ(n, 5);
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    EXPECT_EQ(ntohs(from.sin_port), b.port);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(b.client.write(msg, 0));
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Sending socket error :: ", 0), 0u);
+}
+
+TEST(UdpClient, BadSettingsFailWithASocketError)
+{
+    const char* cases[][2] = {
+        {"127.0.0.1", "localhost"},  // names are not accepted
+        {"127.0.0.1", "::1"},
+        {"::1", "127.0.0.1"},
+        {"192.0.2.1", "127.0.0.1"},  // not a local address: bind refused
+    };
+    for (const auto& c : cases) {
+        ExtInterface_UDP_client client;
+        ExtInterface_UDP_client::IpSettings s(c[0], 0, c[1], 2000, 1000);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(client.connect(s));
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.rfind("Receiving socket error :: ", 0), 0u) << c[0] << " " << c[1] << ": " << out;
+        client.disconnect();
+    }
+}
+
+TEST(UdpClient, SecondConnectFailsAndTheFirstKeepsReceiving)
+{
+    Bound b;
+    ASSERT_TRUE(b.open());
+    ExtInterface_UDP_client::IpSettings again("127.0.0.1", 0, "127.0.0.1", 9, 1000);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(b.client.connect(again));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Already open"), std::string::npos);
+    b.send_to_client("still here");
+    EXPECT_TRUE(loopback::wait_for([&] { return b.got.count() == 1; }));
+}
+
+TEST(UdpClient, DisconnectIsPromptAndEndsTheLoopOnce)
+{
+    Bound b;
+    ASSERT_TRUE(b.open());
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    b.client.disconnect();
+    b.client.disconnect();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "VELKOR::ExtInterface_UDP_client::receive_thread_process :: Done.\n");
+    EXPECT_FALSE(b.client.is_connected());
+
+    // And the transport connects again afterwards.
+    ASSERT_TRUE(b.open());
+    b.send_to_client("again");
+    EXPECT_TRUE(loopback::wait_for([&] { return b.got.count() == 1; }));
+}
+
+TEST(UdpClient, UnreachablePeerDoesNotSpinTheReceiveLoop)
+{
+    // Writes to a closed port come back as ICMP errors on the next receive.
+    Bound b;
+    close(b.peer);
+    b.peer = loopback::bound_socket(SOCK_DGRAM);
+    ExtInterface_UDP_client::IpSettings s("127.0.0.1", b.port, "127.0.0.1", loopback::closed_port(), 1000);
+    b.client.registRecvCallback(&Datagrams::callback, &b.got);
+    ASSERT_TRUE(b.client.connect(s));
+    char byte = 'x';
+    const double cpu_before = loopback::process_cpu_ms();
+    for (int i = 0; i < 50; ++i) {
+        b.client.write(&byte, 1);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(loopback::process_cpu_ms() - cpu_before, 150.0);
+    b.send_to_client("after errors");
+    EXPECT_TRUE(loopback::wait_for([&] { return b.got.count() == 1; }));
+}
+
+TEST(UdpClient, NoCallbackMeansDataIsDiscarded)
+{
+    ExtInterface_UDP_client client;
+    const uint16_t port = loopback::closed_port();
+    ExtInterface_UDP_client::IpSettings s("127.0.0.1", port, "127.0.0.1", 9, 1000);
+    ASSERT_TRUE(client.connect(s));
+    const int peer = loopback::bound_socket(SOCK_DGRAM);
+    const sockaddr_in to = loopback::address(port);
+    sendto(peer, "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(20ms);
+    close(peer);
+    // Destroyed while connected: must end the thread cleanly.
+}

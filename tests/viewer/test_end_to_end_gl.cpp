@@ -1,0 +1,233 @@
+// Nimbra Studio against the simulated sensor on loopback: the real program
+// connected by its command line and photographed, and the main window
+// in-process for the displayed frame rate and CPU use.
+#include <sys/resource.h>
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSurfaceFormat>
+#include <QtTest>
+
+#include <QVTKOpenGLNativeWidget.h>
+#include <vtkLogger.h>
+
+#include <set>
+
+#include "main_window/main_window.hpp"
+#include "panels/tool_playbar.hpp"
+#include "views/viewer_image.hpp"
+
+namespace {
+
+// A simulator process listening on 127.0.0.1; port 0 when it did not start.
+struct Sim {
+    QProcess process;
+    int port = 0;
+
+    explicit Sim(const QStringList& extra) {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(VELKOR_TQZ_BINARY, QStringList{"sim", "--bind", "127.0.0.1", "--port", "0"} + extra);
+        const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
+        QElapsedTimer t;
+        t.start();
+        QByteArray out;
+        while (t.elapsed() < 5000 && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(100);
+            out += process.readAll();
+            const auto m = listening.match(QString::fromLatin1(out));
+            if (m.hasMatch()) {
+                port = m.captured(1).toInt();
+                break;
+            }
+        }
+    }
+    ~Sim() {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(1000);
+    }
+};
+
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+bool near_background(QRgb c) {
+    // The dark style's surfaces and VTK's black background.
+    return qRed(c) < 48 && qGreen(c) < 56 && qBlue(c) < 60;
+}
+
+struct Measure {
+    double fps = 0;
+    double cpu = 0;  // share of one core
+    int frames = 0;
+};
+
+// Shows the simulator's stream in a MainWindow for `seconds` after the first
+// frame; returns the displayed rate and the process's CPU share.
+Measure run_stream(int port, double seconds) {
+    MainWindow w;
+    w.show();
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> shown;
+    QObject::connect(&w, &MainWindow::send_main_data, [&](VELKOR::LidarTQ::scene_t&) {
+        shown.push_back(clock.nsecsElapsed());
+    });
+    w.start_stream("127.0.0.1", port);
+    // Frames after the first second: the link and the renderer have settled.
+    QTest::qWait(1000);
+    const size_t first = shown.size();
+    const double cpu0 = cpu_seconds();
+    const qint64 t0 = clock.nsecsElapsed();
+    QTest::qWait(static_cast<int>(seconds * 1000));
+    const qint64 t1 = clock.nsecsElapsed();
+    Measure m;
+    m.cpu = (cpu_seconds() - cpu0) / ((t1 - t0) / 1e9);
+    m.frames = static_cast<int>(shown.size() - first);
+    if (m.frames >= 2)
+        m.fps = (m.frames - 1) / ((shown.back() - shown[first]) / 1e9);
+    return m;
+}
+
+// Whether the library gives the simulator's scenes point coordinates yet; the
+// cloud can only show content once it does.
+bool scenes_have_points(int port) {
+    VELKOR::LidarTQ sensor;
+    sensor.set_signal_data_processing(true);
+    bool points = false;
+    if (sensor.connect({"127.0.0.1", port}, {"0.0.0.0", 0}) && sensor.run()) {
+        VELKOR::LidarTQ::scene_t scene;
+        for (int i = 0; i < 100 && !sensor.get_scene(scene); ++i)
+            QTest::qWait(20);
+        for (const auto& p : scene.pointcloud)
+            points = points || p.x != 0.0 || p.y != 0.0 || p.z != 0.0;
+    }
+    sensor.stop();
+    sensor.disconnect();
+    return points;
+}
+
+}  // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR); }
+
+    void screenshot_shows_cloud_and_images() {
+        Sim sim({});
+        if (!sim.port)
+            QSKIP("the simulated sensor is not available");
+        const bool has_points = scenes_have_points(sim.port);
+        QTemporaryDir work;
+        QProcess viewer;
+        viewer.setWorkingDirectory(work.path());
+        viewer.setProcessChannelMode(QProcess::MergedChannels);
+        viewer.start(NIMBRA_STUDIO_BINARY, {"--connect", QString("127.0.0.1:%1").arg(sim.port)});
+        QVERIFY(viewer.waitForStarted());
+        QTest::qWait(3000);
+        QVERIFY2(viewer.state() == QProcess::Running, viewer.readAll().constData());
+
+        QProcess tree;
+        tree.start("xwininfo", {"-root", "-tree"});
+        tree.waitForFinished();
+        const auto id = QRegularExpression("(0x[0-9a-f]+) \"Nimbra Studio\"").match(tree.readAll());
+        QVERIFY(id.hasMatch());
+        const QString png = work.path() + "/shot.png";
+        QCOMPARE(QProcess::execute("import", {"-window", id.captured(1), png}), 0);
+        QFile::remove(QString(NIMBRA_TEST_TMP) + "/end_to_end.png");
+        QFile::copy(png, QString(NIMBRA_TEST_TMP) + "/end_to_end.png");
+        // The connection-settings file is written after the connect.
+        QVERIFY(QFile::exists(work.path() + "/LiDAR_connect_setting.json"));
+        viewer.terminate();
+        viewer.waitForFinished(3000);
+
+        const QImage shot = QImage(png).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!shot.isNull());
+        std::set<QRgb> table;
+        const cv::Mat& t = viewer_image::colour_table();
+        for (int v = 0; v < 256; ++v) {
+            const cv::Vec3b e = t.at<cv::Vec3b>(v, 0);
+            table.insert(qRgb(e[0], e[1], e[2]));
+        }
+        // The image strip: the rows that carry colour-table pixels.
+        int strip_top = -1, strip_bottom = -1;
+        for (int y = 0; y < shot.height() / 2; ++y) {
+            int hits = 0;
+            for (int x = 0; x < shot.width(); ++x)
+                hits += table.count(shot.pixel(x, y)) ? 1 : 0;
+            if (hits > shot.width() / 10) {
+                if (strip_top < 0)
+                    strip_top = y;
+                strip_bottom = y;
+            }
+        }
+        QVERIFY2(strip_top >= 0, "no colour-table pixels in the image strip");
+        // Ambient on the left third and intensity on the right third come from
+        // the table; depth in the middle is JET, which the table does not hold.
+        const int left = 70, right = shot.width() - 5, third = (right - left) / 3;
+        int table_in[3] = {0, 0, 0}, content_in[3] = {0, 0, 0};
+        for (int y = strip_top; y <= strip_bottom; ++y)
+            for (int x = left; x < right; ++x) {
+                const int part = std::min(2, (x - left) / third);
+                const QRgb c = shot.pixel(x, y);
+                table_in[part] += table.count(c) ? 1 : 0;
+                content_in[part] += near_background(c) ? 0 : 1;
+            }
+        const int area = (strip_bottom - strip_top + 1) * third;
+        qInfo("image strip rows %d-%d: table pixels %d / %d / %d, content %d / %d / %d of %d each", strip_top,
+              strip_bottom, table_in[0], table_in[1], table_in[2], content_in[0], content_in[1], content_in[2], area);
+        QVERIFY(table_in[0] > area / 2);
+        QVERIFY(table_in[2] > area / 2);
+        QVERIFY(content_in[1] > area / 2);
+        QVERIFY(table_in[1] < area / 4);
+
+        // The point-cloud area below the strip: many lit points on black.
+        if (!has_points)
+            QSKIP("the library does not give the scenes point coordinates yet");
+        int lit = 0;
+        const int cloud_top = strip_bottom + 20, cloud_bottom = shot.height() - 220;
+        for (int y = cloud_top; y < cloud_bottom; ++y)
+            for (int x = left; x < right; ++x)
+                lit += near_background(shot.pixel(x, y)) ? 0 : 1;
+        qInfo("point-cloud area rows %d-%d: %d lit pixels", cloud_top, cloud_bottom, lit);
+        QVERIFY(lit > 2000);
+    }
+
+    void displayed_rate_follows_the_simulator() {
+        for (const double fps : {10.0, 20.0}) {
+            Sim sim({"--fps", QString::number(fps)});
+            if (!sim.port)
+                QSKIP("the simulated sensor is not available");
+            const Measure m = run_stream(sim.port, 3.0);
+            qInfo("simulator %.0f fps: displayed %.2f fps (%d frames), viewer CPU %.0f%% of a core", fps, m.fps,
+                  m.frames, m.cpu * 100.0);
+            QVERIFY(std::abs(m.fps - fps) < fps * 0.1);
+        }
+    }
+
+    void silent_sensor_leaves_the_core_idle() {
+        Sim sim({"--loss", "1"});
+        if (!sim.port)
+            QSKIP("the simulated sensor is not available");
+        const Measure m = run_stream(sim.port, 2.0);
+        qInfo("silent sensor: %d frames, viewer CPU %.1f%% of a core", m.frames, m.cpu * 100.0);
+        QCOMPARE(m.frames, 0);
+        QVERIFY(m.cpu < 0.25);
+    }
+};
+
+int main(int argc, char** argv) {
+    QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+    QApplication app(argc, argv);
+    TestEndToEnd test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_end_to_end_gl.moc"

@@ -1,0 +1,125 @@
+#include <thread>
+
+#include <QCheckBox>
+#include <QDockWidget>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSurfaceFormat>
+#include <QtTest>
+
+#include <QVTKOpenGLNativeWidget.h>
+#include <vtkLogger.h>
+
+#include "main_window/main_window.hpp"
+#include "panels/tool_log.hpp"
+#include "panels/tool_playbar.hpp"
+#include "panels/tool_user.hpp"
+#include "views/viewer_pointcloud.hpp"
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR); }
+
+    void builds_five_docks_around_the_cloud() {
+        MainWindow w;
+        w.show();
+        QCOMPARE(w.windowTitle(), QString("Nimbra Studio"));
+        QCOMPARE(w.pos(), QPoint(100, 100));
+        for (const char* name : {"user_Dock", "playbar_Dock", "log_Dock", "pointcloud_Dock", "image_Dock"})
+            QVERIFY2(w.findChild<QDockWidget*>(name), name);
+        auto* central = qobject_cast<QDockWidget*>(w.centralWidget());
+        QVERIFY(central);
+        QCOMPARE(central->objectName(), QString("pointcloud_Dock"));
+        QCOMPARE(w.dockWidgetArea(w.findChild<QDockWidget*>("user_Dock")), Qt::LeftDockWidgetArea);
+        QCOMPARE(w.dockWidgetArea(w.findChild<QDockWidget*>("image_Dock")), Qt::TopDockWidgetArea);
+        QCOMPARE(w.dockWidgetArea(w.findChild<QDockWidget*>("log_Dock")), Qt::BottomDockWidgetArea);
+        QCOMPARE(w.corner(Qt::TopLeftCorner), Qt::LeftDockWidgetArea);
+        QCOMPARE(w.corner(Qt::BottomRightCorner), Qt::RightDockWidgetArea);
+        QVERIFY(!w.connected());
+    }
+
+    void grid_apply_reaches_the_view_twice() {
+        MainWindow w;
+        w.show();
+        int grid_settings = 0;
+        connect(&w, &MainWindow::send_main_grid_setting, [&](std::vector<double>& v, bool enable) {
+            grid_settings += v.size() == 3 && v[0] == 10.0 && v[1] == 50.0 && enable;
+        });
+        menu_grid* grid = w.user_bar()->grid_window();
+        grid->findChild<QCheckBox*>("cb_grid_enable")->setChecked(true);
+        grid->findChild<QPushButton*>("btn_apply")->click();
+        QCOMPARE(grid_settings, 2);
+        QCOMPARE(w.pointcloud_view()->grid_shape_ids().size(), size_t(18));
+    }
+
+    void display_settings_fan_out_in_order() {
+        MainWindow w;
+        std::vector<double> pc;
+        int color = -1;
+        connect(&w, &MainWindow::send_main_pointcloud, [&](int c, std::vector<double>& v, bool) {
+            color = c;
+            pc = v;
+        });
+        menu_pointcloud* window = w.user_bar()->pointcloud_window();
+        window->findChild<QDoubleSpinBox*>("sb_MinDistance")->setValue(1.5);
+        window->findChild<QPushButton*>("btn_apply")->click();
+        QCOMPARE(color, 6);
+        QCOMPARE(pc, (std::vector<double>{2.0, 200.0, 1.5}));  // size, max, min
+
+        QStringList order;
+        connect(&w, &MainWindow::send_main_image_auto_norm_ambient, [&] { order << "auto"; });
+        connect(&w, &MainWindow::send_main_image_max_val_intensity, [&](double v) { order << QString::number(v); });
+        connect(&w, &MainWindow::send_main_image_grey_mode_intensity, [&] { order << "grey"; });
+        w.user_bar()->image_window()->findChild<QPushButton*>("btn_apply")->click();
+        QCOMPARE(order, (QStringList{"auto", "3000", "grey"}));
+    }
+
+    void firmware_status_from_a_library_thread_is_queued() {
+        MainWindow w;
+        std::thread library([&] {
+            MainWindow::firmware_status(&w, "PG57");
+            MainWindow::firmware_status(&w, "FW upload done");
+            MainWindow::firmware_status(&w, "PGxx");
+        });
+        library.join();
+        // Nothing reached the GUI widgets from the library thread itself.
+        auto* bar = w.user_bar()->device_window()->findChild<QProgressBar*>("pb_firmware_update");
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(w.log_panel()->text().isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 57);
+        const QStringList lines = w.log_panel()->text().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].endsWith("] FW upload done"));
+        QVERIFY(lines[1].endsWith("] PGxx"));
+    }
+
+    void speed_change_before_any_file_is_harmless() {
+        MainWindow w;
+        w.play_bar()->findChild<QDoubleSpinBox*>("sb_speed")->setValue(2.5);
+        QCOMPARE(w.play_bar()->fps_text(), QString("0 FPS"));
+        QCOMPARE(w.play_bar()->findChild<QDoubleSpinBox*>("sb_speed")->text(), QString("2.5x"));
+    }
+
+    void close_shuts_every_settings_window() {
+        MainWindow w;
+        w.show();
+        w.user_bar()->image_window()->show();
+        w.user_bar()->device_window()->show();
+        w.close();
+        QVERIFY(!w.user_bar()->image_window()->isVisible());
+        QVERIFY(!w.user_bar()->device_window()->isVisible());
+    }
+};
+
+int main(int argc, char** argv) {
+    QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_main_window_gl.moc"

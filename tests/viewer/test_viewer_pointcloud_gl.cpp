@@ -1,0 +1,232 @@
+#include <QSurfaceFormat>
+#include <QtTest>
+
+#include <QVTKOpenGLNativeWidget.h>
+#include <vtkLogger.h>
+
+#include "views/viewer_pointcloud.hpp"
+
+namespace {
+
+using scene_t = VELKOR::LidarTQ::scene_t;
+
+// Distance in metres exactly as the view computes it from a depth in ns.
+double distance_of(float depth_ns) {
+    return static_cast<double>(149.89622f * depth_ns) / 1000.0;
+}
+
+scene_t make_scene(int rows, int cols, float depth_ns) {
+    scene_t s;
+    s.rows = rows;
+    s.cols = cols;
+    const size_t n = static_cast<size_t>(rows) * cols;
+    s.depth.assign(n, depth_ns);
+    s.intensity.assign(n, 0);
+    s.pointcloud.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        s.pointcloud[i].x = 1000.0 + i;  // mm
+        s.pointcloud[i].y = -500.0;
+        s.pointcloud[i].z = 250.0;
+    }
+    return s;
+}
+
+cv::Mat solid(int rows, int cols, uint8_t r, uint8_t g, uint8_t b) {
+    return cv::Mat(rows, cols, CV_8UC3, cv::Scalar(r, g, b));
+}
+
+bool drawn(const viewer_pointcloud& view, size_t i) {
+    const auto p = view.cloud_point(i);
+    return p.x != 0.0f || p.y != 0.0f || p.z != 0.0f;
+}
+
+void set_range(viewer_pointcloud& view, int color, double min, double max) {
+    std::vector<double> val = {2.0, max, min};
+    view.get_viewer_pointcloud(color, val, false);
+}
+
+}  // namespace
+
+class TestViewerPointcloud : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR); }
+
+    void cloud_is_filled_in_place_with_a_fixed_size() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(56, 192, 20.0f);
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_size(), viewer_pointcloud::cloud_points);
+        const auto p = view.cloud_point(3);
+        QCOMPARE(p.x, 1.003f);
+        QCOMPARE(p.y, -0.5f);
+        QCOMPARE(p.z, 0.25f);
+        // Beyond the scene's pixels the cloud holds black points at the origin.
+        QVERIFY(!drawn(view, 56 * 192));
+        QCOMPARE(view.cloud_point(56 * 192).r, uint8_t(0));
+    }
+
+    void distance_filter_is_strict_at_both_ends() {
+        viewer_pointcloud view;
+        view.show();
+        const float depth = 10.0f;
+        const double at = distance_of(depth);
+        scene_t s = make_scene(1, 4, depth);
+
+        set_range(view, 0, at, 200.0);  // exactly at the minimum
+        view.updatePointCloud(s);
+        QVERIFY(!drawn(view, 0));
+        set_range(view, 0, std::nextafter(at, 0.0), 200.0);
+        view.updatePointCloud(s);
+        QVERIFY(drawn(view, 0));
+
+        set_range(view, 0, 0.0, at);  // exactly at the maximum
+        view.updatePointCloud(s);
+        QVERIFY(!drawn(view, 0));
+        set_range(view, 0, 0.0, std::nextafter(at, 1e9));
+        view.updatePointCloud(s);
+        QVERIFY(drawn(view, 0));
+
+        // A minimum above the maximum draws nothing; a zero range (no return) is never drawn.
+        set_range(view, 0, 100.0, 50.0);
+        view.updatePointCloud(s);
+        QVERIFY(!drawn(view, 0));
+        scene_t none = make_scene(1, 4, 0.0f);
+        set_range(view, 0, 0.0, 200.0);
+        view.updatePointCloud(none);
+        QVERIFY(!drawn(view, 0));
+    }
+
+    void colour_modes_paint_points() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(2, 3, 20.0f);
+        const uint8_t expected[4][3] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+        for (int mode = 0; mode < 4; ++mode) {
+            set_range(view, mode, 0.0, 200.0);
+            view.updatePointCloud(s);
+            const auto p = view.cloud_point(4);
+            QCOMPARE(p.r, expected[mode][0]);
+            QCOMPARE(p.g, expected[mode][1]);
+            QCOMPARE(p.b, expected[mode][2]);
+        }
+        set_range(view, 9, 0.0, 200.0);
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_point(4).r, uint8_t(0));
+        QVERIFY(drawn(view, 4));
+
+        // Image modes read the picture at the point's row and column.
+        cv::Mat depth = solid(2, 3, 1, 2, 3);
+        depth.at<cv::Vec3b>(1, 1) = cv::Vec3b(200, 100, 50);  // pixel index 1 * 3 + 1
+        view.get_viewer_image_depth_img(depth);
+        view.get_viewer_image_ambient_img(solid(2, 9, 7, 8, 9));
+        view.get_viewer_image_intensity_img(solid(2, 3, 4, 5, 6));
+        set_range(view, 5, 0.0, 200.0);
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_point(4).r, uint8_t(200));
+        QCOMPARE(view.cloud_point(4).b, uint8_t(50));
+        QCOMPARE(view.cloud_point(0).g, uint8_t(2));
+        set_range(view, 4, 0.0, 200.0);
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_point(5).r, uint8_t(7));
+        set_range(view, 6, 0.0, 200.0);
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_point(5).b, uint8_t(6));
+    }
+
+    void image_modes_without_pictures_draw_white() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(56, 192, 20.0f);
+        view.updatePointCloud(s);  // default mode is Intensity, no picture yet
+        QCOMPARE(view.cloud_point(100).r, uint8_t(255));
+        QCOMPARE(view.cloud_point(100).b, uint8_t(255));
+        // A picture smaller than the scene is not read either.
+        view.get_viewer_image_intensity_img(solid(10, 10, 1, 1, 1));
+        view.updatePointCloud(s);
+        QCOMPARE(view.cloud_point(56 * 192 - 1).g, uint8_t(255));
+    }
+
+    void grid_is_a_whole_number_of_cells() {
+        viewer_pointcloud view;
+        view.show();
+        std::vector<double> setting = {3.0, 10.0, 0.5};
+        view.get_main_grid_setting(setting, true);
+        QCOMPARE(view.grid_max_distance(), 9.0);
+        const std::vector<std::string> expected = {"grid_0", "grid_4", "0m", "grid_1", "grid_5", "3m",
+                                                   "grid_2", "grid_6", "6m", "grid_3", "grid_7", "9m"};
+        QCOMPARE(view.grid_shape_ids(), expected);
+
+        // Applying again replaces the grid; disabling removes it.
+        std::vector<double> bigger = {10.0, 50.0, 0.5};
+        view.get_main_grid_setting(bigger, true);
+        QCOMPARE(view.grid_shape_ids().size(), size_t(18));
+        QCOMPARE(view.grid_shape_ids().back(), std::string("50m"));
+        std::vector<double> fine = {2.5, 10.0, 0.5};
+        view.get_main_grid_setting(fine, false);
+        QVERIFY(view.grid_shape_ids().empty());
+        view.get_main_grid_setting(fine, true);  // ids free again: adding them succeeds
+        QCOMPARE(view.grid_shape_ids().size(), size_t(18));
+        QCOMPARE(view.grid_shape_ids()[5], std::string("2.5m"));
+    }
+
+    void projection_and_axis_views_apply_with_the_next_scene() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(56, 192, 20.0f);
+        view.updatePointCloud(s);
+        std::vector<double> val = {2.0, 200.0, 0.0};
+        view.get_viewer_pointcloud(6, val, true);
+        QVERIFY(!view.parallel_projection());
+        view.updatePointCloud(s);
+        QVERIFY(view.parallel_projection());
+
+        const std::vector<double> before = view.camera_pose();
+        const double r = std::sqrt(before[0] * before[0] + before[1] * before[1] + before[2] * before[2]);
+        view.get_main_xy_axis(true);
+        QCOMPARE(view.camera_pose(), before);
+        view.updatePointCloud(s);
+        std::vector<double> xy = view.camera_pose();
+        QCOMPARE(xy[0], 0.0);
+        QCOMPARE(xy[2], r);
+        QCOMPARE(xy[3], 1.0);
+
+        view.get_main_zx_axis(true);
+        view.updatePointCloud(s);
+        std::vector<double> zx = view.camera_pose();
+        QVERIFY(std::abs(zx[1] + r) < 1e-9);
+        QCOMPARE(zx[5], 1.0);
+    }
+
+    void capture_writes_cloud_and_screenshot() {
+        viewer_pointcloud view;
+        view.show();
+        QTemporaryDir dir;
+        const QString base = dir.path() + "/scan";
+        view.get_viewer_playmode_capture(base);  // no scene yet
+        QVERIFY(!QFile::exists(base + ".pcd"));
+
+        scene_t s = make_scene(56, 192, 20.0f);
+        view.updatePointCloud(s);
+        view.get_viewer_playmode_capture(QString());
+        QVERIFY(!QFile::exists(base + ".pcd"));
+        view.get_viewer_playmode_capture(base);
+        QFile pcd(base + ".pcd");
+        QVERIFY(pcd.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromLatin1(pcd.readAll());
+        QVERIFY(text.contains("VERSION 0.7"));
+        QVERIFY(text.contains("POINTS 40000"));
+        QVERIFY(text.contains("DATA ascii"));
+        QVERIFY(QFileInfo(base + "_pointcloud.png").size() > 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+    QApplication app(argc, argv);
+    TestViewerPointcloud test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_viewer_pointcloud_gl.moc"
