@@ -7,6 +7,7 @@
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
 #include "recording/logger.hpp"
+#include "recording_files.hpp"
 #include "session/device_session.hpp"
 
 using TESTSUPPORT::Datagrams;
@@ -181,4 +182,33 @@ TEST(ReplayAssembler, NegativeIndexOrNoRecorderIsTheOneArgumentForm)
     session.recorder = std::make_shared<VELKOR::Logger>();
     EXPECT_FALSE(session.get_scene(scene, -1));
     EXPECT_EQ(session.packet_queue.size(), 56u);
+}
+
+TEST(ReplayAssembler, ReplaysFramesOfARecordingByIndex)
+{
+    std::vector<EncoderFrame> sent;
+    recording_files::Bytes file;
+    for (uint32_t n = 0; n < 3; ++n) {
+        sent.push_back(make_synthetic_frame(n, 8));
+        for (const auto& d : encode_frame(sent.back())) {
+            recording_files::append(file, recording_files::record(1000 * n, d));
+        }
+    }
+    const std::string path = recording_files::fresh_dir("replay_assembler") + "three.bin";
+    ASSERT_TRUE(recording_files::write_file(path, file));
+
+    TQZ::DeviceSession session;
+    ASSERT_TRUE(session.play_start(path));
+    uint64_t last = 0;
+    ASSERT_TRUE(session.get_file_size(last));
+    EXPECT_EQ(last, 2u);
+    TQZ::scene_t scene;
+    for (int index : {1, 1, 0, 2}) {
+        ASSERT_TRUE(session.get_scene(scene, index)) << index;
+        EXPECT_EQ(scene.depth[20 * 192 + 7], depth_of(sent[index], 20, 7)) << index;
+        EXPECT_EQ(scene.ambient[20 * 192 + 7], sent[index].ambient[20 * 192 + 7]) << index;
+    }
+    EXPECT_FALSE(session.get_scene(scene, 3));   // outside the index: nothing queued
+    EXPECT_FALSE(session.get_scene(scene, -1));  // no assembled frame waits
+    session.play_stop();
 }
