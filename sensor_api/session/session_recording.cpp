@@ -13,11 +13,14 @@ bool DeviceSession::record_start(const std::string& path)
     if (recorder) {
         return false;
     }
-    recorder = std::make_shared<VELKOR::Logger>();
+    // Receive callbacks read the pointer with atomic_load.
+    auto fresh = std::make_shared<VELKOR::Logger>();
     VELKOR::LOG_PROPS_T props;
     props.file_path = path;
     props.read_mode = false;
-    return recorder->open(props);
+    const bool opened = fresh->open(props);
+    std::atomic_store(&recorder, fresh);
+    return opened;
 }
 
 void DeviceSession::record_stop()
@@ -25,8 +28,9 @@ void DeviceSession::record_stop()
     if (!recorder) {
         return;
     }
-    recorder->close();
-    recorder.reset();
+    const std::shared_ptr<VELKOR::Logger> old = recorder;
+    std::atomic_store(&recorder, std::shared_ptr<VELKOR::Logger>());
+    old->close();
 }
 
 bool DeviceSession::play_start(const std::string& path)
@@ -35,7 +39,7 @@ bool DeviceSession::play_start(const std::string& path)
     packet_queue.clear();
     running = true;
     if (!recorder) {
-        recorder = std::make_shared<VELKOR::Logger>();
+        std::atomic_store(&recorder, std::make_shared<VELKOR::Logger>());
     }
     if (recorder->is_open()) {
         return false;
