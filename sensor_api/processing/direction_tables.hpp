@@ -10,7 +10,16 @@ constexpr int kTableCols = 192;
 extern float azimuth_table[kTableRows * kTableCols];
 extern float elevation_table[kTableRows * kTableCols];
 
-// Recomputes both tables from the lens model (same values every time).
+// Fills both tables from the lens model (same values every time).
 void build_direction_tables();
+
+// Direction of one pixel from the lens model, in 64-bit arithmetic; `steps`
+// receives the number of solver steps taken.
+struct pixel_direction {
+    double azimuth;
+    double elevation;
+    int steps;
+};
+pixel_direction lens_direction(int row, int col);
 
 }  // namespace TQZ

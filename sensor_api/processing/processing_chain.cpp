@@ -1,10 +1,114 @@
 #include "processing/processing_chain.hpp"
 
-// Placeholder until the processing modules land: the chain is a pass-through.
+#include <cfloat>
+#include <cmath>
+
 namespace TQZ {
 
-void run_processing_chain(VELKOR::LidarTQ::scene_t&) {}
-void set_signal_data_processing(bool) {}
-bool load_walk_error_parameters(const nlohmann::json&) { return true; }
+processing_chain::processing_chain()
+    : global_offset(std::make_shared<module_global_offset>()),
+      offset_calibration(std::make_shared<module_offset_calibration>()),
+      walk_error(std::make_shared<module_walk_error>()),
+      adaptive_threshold(std::make_shared<module_adaptive_threshold>()),
+      depth_completion(std::make_shared<module_depth_completion>()),
+      back_beam_removal(std::make_shared<module_back_beam_removal>()),
+      gen_pointcloud(std::make_shared<module_gen_pointcloud>())
+{
+    back_beam_removal->enabled = false;
+    second_echo_buffers.clear();
+}
+
+void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
+{
+    second_echo_buffers.resize(2);
+    // Assignment reuses the module's storage, so an unchanged buffer size
+    // costs no allocation per frame.
+    back_beam_removal->second_echo = second_echo_buffers;
+
+    back_beam_removal->process(scene);
+    global_offset->process(scene);
+    offset_calibration->process(scene);
+    walk_error->process(scene);
+    adaptive_threshold->process(scene);
+    depth_completion->process(scene);
+    gen_pointcloud->process(scene);
+}
+
+void processing_chain::set_signal_data_processing(bool enable)
+{
+    global_offset->enabled = true;
+    offset_calibration->enabled = enable;
+    back_beam_removal->enabled = enable;
+    walk_error->enabled = enable;
+    adaptive_threshold->enabled = enable;
+    depth_completion->enabled = enable;
+}
+
+namespace {
+
+// Built when the library is loaded; members are declared in construction
+// order, so a failure part-way releases the modules already built.
+processing_chain g_processing_chain;
+
+// One "walk_err_param" element as a 32-bit float; false when it is not a
+// number or boolean, or is beyond the float range.
+bool to_coefficient(const nlohmann::json& element, float& out)
+{
+    double value = 0.0;
+    if (element.is_boolean()) {
+        value = element.get<bool>() ? 1.0 : 0.0;
+    } else if (element.is_number_unsigned()) {
+        out = static_cast<float>(element.get<uint64_t>());
+        return true;
+    } else if (element.is_number_integer()) {
+        out = static_cast<float>(element.get<int64_t>());
+        return true;
+    } else if (element.is_number_float()) {
+        value = element.get<double>();
+    } else {
+        return false;
+    }
+    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(FLT_MAX)) {
+        return false;
+    }
+    out = static_cast<float>(value);
+    return true;
+}
+
+}  // namespace
+
+processing_chain& shared_processing_chain() { return g_processing_chain; }
+
+void run_processing_chain(VELKOR::LidarTQ::scene_t& scene) { g_processing_chain.run(scene); }
+
+void set_signal_data_processing(bool enable) { g_processing_chain.set_signal_data_processing(enable); }
+
+bool load_walk_error_parameters(const nlohmann::json& settings)
+{
+    std::vector<float> coefficients;
+    bool well_formed = true;
+    try {
+        if (settings.is_object() && settings.contains("PL_Reg")) {
+            const nlohmann::json& pl_reg = settings["PL_Reg"];
+            if (pl_reg.is_object() && pl_reg.contains("walk_err_param") && pl_reg["walk_err_param"].is_array()) {
+                for (const nlohmann::json& element : pl_reg["walk_err_param"]) {
+                    float value = 0.0f;
+                    if (!to_coefficient(element, value)) {
+                        well_formed = false;
+                        break;
+                    }
+                    coefficients.push_back(value);
+                }
+            }
+        }
+    } catch (...) {
+        well_formed = false;
+    }
+    if (!well_formed) {
+        coefficients.clear();
+    }
+    g_processing_chain.walk_error->set_parameters(coefficients);
+    return well_formed;
+}
 
 }  // namespace TQZ

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "chain_state_guard.hpp"
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
 #include "recording/logger.hpp"
@@ -18,6 +20,24 @@ using VELKOR::SIM::encode_frame;
 using VELKOR::SIM::make_synthetic_frame;
 
 namespace {
+
+// These tests check the scene as filled from the assembled frame, so every
+// correcting module of the processing chain (global offset included) is off
+// while they run; point generation does not touch depth or intensity.
+class RawSceneEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        guard_ = std::make_unique<chain_state_guard>();
+        TQZ::set_signal_data_processing(false);
+        TQZ::shared_processing_chain().global_offset->enabled = false;
+    }
+    void TearDown() override { guard_.reset(); }
+
+private:
+    std::unique_ptr<chain_state_guard> guard_;
+};
+testing::Environment* const raw_scene_environment = testing::AddGlobalTestEnvironment(new RawSceneEnvironment);
 
 int count_of(const std::string& text, const std::string& needle)
 {

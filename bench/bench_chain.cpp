@@ -1,0 +1,53 @@
+#include <benchmark/benchmark.h>
+
+#include "chain_scenes.hpp"
+#include "processing/processing_chain.hpp"
+#include "reference_chain.hpp"
+
+namespace {
+
+using scene_t = VELKOR::LidarTQ::scene_t;
+
+// Each iteration starts from a freshly filled 56 x 192 scene, as get_scene
+// hands it to the chain; the refill is outside the timing.
+template <class Run>
+void run_frames(benchmark::State& state, bool processing, Run run)
+{
+    TQZ::set_signal_data_processing(processing);
+    const scene_t input = chain_scenes::realistic_scene(3);
+    scene_t scene = input;
+    run(scene);  // first frame builds the tables
+    for (auto _ : state) {
+        state.PauseTiming();
+        scene = input;
+        state.ResumeTiming();
+        run(scene);
+        benchmark::DoNotOptimize(scene.pointcloud.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["cols"] = scene.cols;
+    TQZ::set_signal_data_processing(true);
+}
+
+void BM_Chain_Full(benchmark::State& state)
+{
+    run_frames(state, true, [](scene_t& s) { TQZ::run_processing_chain(s); });
+}
+
+void BM_Chain_Raw(benchmark::State& state)
+{
+    run_frames(state, false, [](scene_t& s) { TQZ::run_processing_chain(s); });
+}
+
+void BM_Chain_Reference(benchmark::State& state)
+{
+    TQZ::set_signal_data_processing(true);
+    const reference_chain::settings settings = reference_chain::from_shared_chain();
+    run_frames(state, true, [&](scene_t& s) { reference_chain::run(s, settings); });
+}
+
+}  // namespace
+
+BENCHMARK(BM_Chain_Full)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Chain_Raw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Chain_Reference)->Unit(benchmark::kMicrosecond);

@@ -1,0 +1,138 @@
+#include "processing/module_depth_completion.hpp"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace TQZ {
+
+namespace {
+
+using point_t = VELKOR::LidarTQ::point_t;
+
+// The angle of an inserted column from its nearer and farther neighbour, in
+// 32-bit arithmetic; only a non-finite pair falls back to the larger angle.
+double interpolate_angle(double nearer, double farther)
+{
+    const float n = static_cast<float>(nearer);
+    const float f = static_cast<float>(farther);
+    if (std::fabs(f - n) < FLT_MAX) {
+        return static_cast<double>(n * module_depth_completion::kNearWeight +
+                                   f * module_depth_completion::kFarWeight);
+    }
+    return static_cast<double>(n < f ? f : n);
+}
+
+point_t inserted_point(const point_t& nearer, const point_t& farther)
+{
+    point_t p;
+    p.elevation = interpolate_angle(nearer.elevation, farther.elevation);
+    p.azimuth = interpolate_angle(nearer.azimuth, farther.azimuth);
+    return p;
+}
+
+// Spreads the first R * C values of a row-major R x C image over the measured
+// columns of an R x 3C image, in place: walking backwards, every write lands
+// at or beyond the element being read, so no unread value is overwritten.
+template <class T>
+void widen_in_place(std::vector<T>& image, size_t rows, size_t cols)
+{
+    const size_t width = 3 * cols;
+    image.resize(rows * width);
+    T* data = image.data();
+    for (size_t r = rows; r-- > 0;) {
+        for (size_t c = cols; c-- > 0;) {
+            const T value = data[r * cols + c];
+            T* out = data + r * width + 3 * c;
+            out[2] = T{};
+            out[1] = value;
+            out[0] = T{};
+        }
+    }
+}
+
+}  // namespace
+
+bool module_depth_completion::process(scene_t& scene)
+{
+    if (!enabled || scene.rows < 0 || scene.cols < 0 || scene.cols > INT32_MAX / 3) {
+        return false;
+    }
+    const size_t rows = static_cast<size_t>(scene.rows);
+    const size_t cols = static_cast<size_t>(scene.cols);
+    const size_t width = 3 * cols;
+    const size_t old_count = rows * cols;
+    const size_t new_count = rows * width;
+    // Everything read below must exist: the widened ambient image, and the old
+    // depth, intensity and point records (a short point cloud would be read
+    // past its end just like a short depth image).
+    if (scene.ambient.size() < new_count || scene.depth.size() < old_count ||
+        scene.intensity.size() < old_count || scene.pointcloud.size() < old_count) {
+        return false;
+    }
+    scene.cols = static_cast<int32_t>(width);
+
+    // Point cloud: the measured records move to their new columns, inserted
+    // records are zero but for directions interpolated from the neighbours.
+    // Walking backwards in place, the left neighbour (c - 1) is still at its
+    // old index and the right one (c + 1) already at its new index.
+    scene.pointcloud.resize(new_count);
+    point_t* points = scene.pointcloud.data();
+    for (size_t r = rows; r-- > 0;) {
+        for (size_t c = cols; c-- > 0;) {
+            const point_t measured = points[r * cols + c];
+            point_t* out = points + r * width + 3 * c;
+            out[2] = c + 1 < cols ? inserted_point(measured, out[4]) : point_t{};
+            out[1] = measured;
+            out[0] = c > 0 ? inserted_point(measured, points[r * cols + c - 1]) : point_t{};
+        }
+    }
+
+    widen_in_place(scene.depth, rows, cols);
+    widen_in_place(scene.intensity, rows, cols);
+
+    float* depth = scene.depth.data();
+    uint16_t* intensity = scene.intensity.data();
+    const uint32_t* ambient = scene.ambient.data();
+    auto fill = [&](size_t j, size_t n, size_t f) {
+        const float near_range = depth[n];
+        const float far_range = depth[f];
+        const uint16_t near_intensity = intensity[n];
+        const uint16_t far_intensity = intensity[f];
+        if (std::fabs(far_range - near_range) < range_gap) {
+            depth[j] = near_range * kNearWeight + far_range * kFarWeight;
+            const int spread = std::abs(static_cast<int>(near_intensity) - static_cast<int>(far_intensity));
+            if (static_cast<float>(spread) < intensity_gap) {
+                const float mixed = static_cast<float>(near_intensity) * kNearWeight +
+                                    static_cast<float>(far_intensity) * kFarWeight;
+                intensity[j] = static_cast<uint16_t>(static_cast<int>(mixed));
+            } else {
+                intensity[j] = std::min(near_intensity, far_intensity);
+            }
+        } else if (near_range <= kNearRangeLimit) {
+            // 24-bit samples; the difference is taken in 64 bits so that any
+            // 32-bit value is safe.
+            const int64_t step = static_cast<int64_t>(ambient[n]) - static_cast<int64_t>(ambient[j]);
+            const int64_t ambient_step = step < 0 ? -step : step;
+            depth[j] = static_cast<float>(ambient_step) < ambient_gap ? near_range : 0.0f;
+            intensity[j] = near_intensity;
+        }
+    };
+    for (size_t r = 0; r < rows; ++r) {
+        const size_t base = r * width;
+        for (size_t c = 0; c < cols; ++c) {
+            const size_t measured = base + 3 * c + 1;
+            if (c > 0) {
+                fill(measured - 1, measured, measured - 3);
+            }
+            if (c + 1 < cols) {
+                fill(measured + 1, measured, measured + 3);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace TQZ

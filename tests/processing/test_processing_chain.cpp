@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "chain_scenes.hpp"
+#include "chain_state_guard.hpp"
+#include "processing/processing_chain.hpp"
+#include "reference_chain.hpp"
+
+namespace {
+
+using scene_t = VELKOR::LidarTQ::scene_t;
+
+uint32_t bits(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+TEST(ProcessingChain, StartsWithTheDefaults)
+{
+    auto& chain = TQZ::shared_processing_chain();
+    EXPECT_FALSE(chain.back_beam_removal->enabled);
+    EXPECT_TRUE(chain.global_offset->enabled);
+    EXPECT_TRUE(chain.offset_calibration->enabled);
+    EXPECT_TRUE(chain.walk_error->enabled);
+    EXPECT_TRUE(chain.adaptive_threshold->enabled);
+    EXPECT_TRUE(chain.depth_completion->enabled);
+    EXPECT_TRUE(chain.gen_pointcloud->enabled);
+    EXPECT_EQ(bits(chain.gen_pointcloud->half_light_speed), 0x4315E56Fu);
+
+    ASSERT_EQ(chain.global_offset->parameters.size(), 1u);
+    EXPECT_EQ(bits(chain.global_offset->parameters[0]), 0x459A3800u);
+    EXPECT_EQ(chain.back_beam_removal->parameters, std::vector<float>{1.0f});
+    EXPECT_EQ(chain.offset_calibration->parameters.size(), 10752u);
+    EXPECT_TRUE(chain.depth_completion->parameters.empty());
+
+    const uint32_t walk[] = {0xC75CE4D5, 0x3E2FECBA, 0x475CE614, 0x3E2FF026, 0x449D4000, 0x442FB333};
+    ASSERT_EQ(chain.walk_error->parameters.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(bits(chain.walk_error->parameters[i]), walk[i]) << i;
+    }
+    const uint32_t poly[] = {0x9AC3F785, 0x21B4A16A, 0xA7D70E4F, 0x2CB9C603,
+                             0x33254535, 0xB8F7AC74, 0x3F0D6388, 0x419D47AE};
+    ASSERT_EQ(chain.adaptive_threshold->parameters.size(), 8u);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(bits(chain.adaptive_threshold->parameters[i]), poly[i]) << i;
+    }
+}
+
+TEST(ProcessingChain, SecondEchoBuffersAreTrimmedToTwoAndHandedOn)
+{
+    chain_state_guard guard;
+    auto& chain = TQZ::shared_processing_chain();
+    chain.second_echo_buffers = {{1.0f, 2.0f}, {3.0f}, {4.0f}, {5.0f}};
+    scene_t scene = chain_scenes::uniform_scene(100.0f, 500, 100);
+    TQZ::run_processing_chain(scene);
+    const std::vector<std::vector<float>> expected = {{1.0f, 2.0f}, {3.0f}};
+    EXPECT_EQ(chain.second_echo_buffers, expected);
+    EXPECT_EQ(chain.back_beam_removal->second_echo, expected);
+
+    chain.second_echo_buffers.clear();
+    TQZ::run_processing_chain(scene);
+    EXPECT_EQ(chain.second_echo_buffers.size(), 2u);
+    EXPECT_TRUE(chain.back_beam_removal->second_echo[0].empty());
+}
+
+TEST(ProcessingChain, WithProcessingOnAFrameLeaves576ColumnsWide)
+{
+    chain_state_guard guard;
+    TQZ::set_signal_data_processing(true);
+    scene_t scene = chain_scenes::realistic_scene(1);
+    TQZ::run_processing_chain(scene);
+    EXPECT_EQ(scene.rows, 56);
+    EXPECT_EQ(scene.cols, 576);
+    EXPECT_EQ(scene.depth.size(), 56u * 576);
+    EXPECT_EQ(scene.intensity.size(), 56u * 576);
+    EXPECT_EQ(scene.pointcloud.size(), 56u * 576);
+    EXPECT_EQ(scene.ambient.size(), 56u * 576);
+    for (int r = 0; r < 56; ++r) {
+        for (int j : {0, 575}) {
+            const auto& p = scene.pointcloud[r * 576 + j];
+            EXPECT_EQ(scene.depth[r * 576 + j], 0.0f);
+            EXPECT_EQ(p.x, 0.0);
+            EXPECT_EQ(p.azimuth, 0.0);
+            EXPECT_EQ(p.elevation, 0.0);
+        }
+    }
+}
+
+TEST(ProcessingChain, WithProcessingOffOnlyTheGlobalOffsetAppliesAndPointsAreStillMade)
+{
+    chain_state_guard guard;
+    TQZ::set_signal_data_processing(false);
+    scene_t scene = chain_scenes::uniform_scene(100.0f, 0, 0);
+    TQZ::run_processing_chain(scene);
+    EXPECT_EQ(scene.cols, 192);
+    ASSERT_EQ(scene.depth.size(), 56u * 192);
+    const float expected = 100.0f - 4935.0f / 149.896225f;
+    EXPECT_NEAR(expected, 67.08, 0.005);
+    for (float d : scene.depth) {
+        ASSERT_EQ(d, expected);  // no table offset, walk error or threshold
+    }
+    const auto& p = scene.pointcloud[27 * 192 + 95];
+    const double d = static_cast<double>(expected * 149.896225f);
+    EXPECT_EQ(p.x, (std::cos(p.elevation) * d) * std::cos(p.azimuth));
+    EXPECT_GT(p.x, 10000.0);
+}
+
+TEST(ProcessingChain, SwitchingBackOnEnablesAllSixModules)
+{
+    chain_state_guard guard;
+    auto& chain = TQZ::shared_processing_chain();
+    TQZ::set_signal_data_processing(false);
+    EXPECT_TRUE(chain.global_offset->enabled);
+    EXPECT_FALSE(chain.offset_calibration->enabled);
+    EXPECT_FALSE(chain.depth_completion->enabled);
+    chain.gen_pointcloud->enabled = false;  // not consulted and not touched
+    TQZ::set_signal_data_processing(true);
+    EXPECT_TRUE(chain.back_beam_removal->enabled);
+    EXPECT_TRUE(chain.offset_calibration->enabled);
+    EXPECT_TRUE(chain.walk_error->enabled);
+    EXPECT_TRUE(chain.adaptive_threshold->enabled);
+    EXPECT_TRUE(chain.depth_completion->enabled);
+    EXPECT_FALSE(chain.gen_pointcloud->enabled);
+    scene_t scene = chain_scenes::uniform_scene(50.0f, 1000, 10);
+    TQZ::run_processing_chain(scene);
+    EXPECT_NE(scene.pointcloud[56 * 576 / 2 + 1].x, 0.0);
+}
+
+// The fast chain against the plain transcription, frame after frame through
+// the same scene object (as get_scene reuses the caller's scene).
+void expect_matches_reference(bool processing, int random_frames, int realistic_frames)
+{
+    TQZ::set_signal_data_processing(processing);
+    scene_t fast;
+    scene_t plain;
+    for (int k = 0; k < random_frames + realistic_frames; ++k) {
+        const uint32_t seed = 1000u + k;
+        const scene_t input = k < random_frames ? chain_scenes::random_scene(seed) : chain_scenes::realistic_scene(seed);
+        fast = input;
+        plain = input;
+        const reference_chain::settings settings = reference_chain::from_shared_chain();
+        TQZ::run_processing_chain(fast);
+        reference_chain::run(plain, settings);
+        ASSERT_TRUE(same_bits(fast, plain)) << "frame " << k << " processing " << processing;
+    }
+}
+
+TEST(ProcessingChain, BitIdenticalToTheReferenceWithProcessingOn)
+{
+    chain_state_guard guard;
+    expect_matches_reference(true, 60, 20);
+}
+
+TEST(ProcessingChain, BitIdenticalToTheReferenceWithProcessingOff)
+{
+    chain_state_guard guard;
+    expect_matches_reference(false, 30, 10);
+}
+
+TEST(ProcessingChain, BitIdenticalWithBackBeamRemovalAndOtherCoefficients)
+{
+    chain_state_guard guard;
+    auto& chain = TQZ::shared_processing_chain();
+    TQZ::set_signal_data_processing(true);
+    chain.back_beam_removal->set_parameters({60.0f, 800.0f, 300.0f});
+    std::mt19937 rng(5);
+    std::vector<float> range(56 * 192), strength(56 * 192);
+    for (size_t i = 0; i < range.size(); ++i) {
+        range[i] = static_cast<float>(rng() % 4000) * 0.0625f;
+        strength[i] = static_cast<float>(rng() % 70000) - 1000.0f;
+    }
+    chain.second_echo_buffers = {range, strength};
+    expect_matches_reference(true, 20, 5);
+
+    // Coefficients as a device might send them: the tables follow.
+    chain.walk_error->set_parameters({-50000.0f, 0.2f, 50001.5f, 0.20002f, 1000.0f, 650.0f});
+    chain.adaptive_threshold->set_parameters({0, 0, 0, 0, 0, -1e-4f, 0.6f, 25.0f});
+    expect_matches_reference(true, 20, 5);
+    chain.adaptive_threshold->set_parameters({1e-20f, 1e-15f, 0, 0, 0, 0, 0.6f, 25.0f});
+    expect_matches_reference(true, 10, 0);
+}
+
+TEST(ProcessingChain, CallerAnglesAreHonouredFrameAfterFrame)
+{
+    chain_state_guard guard;
+    TQZ::set_signal_data_processing(false);
+    for (int k = 0; k < 3; ++k) {
+        scene_t fast = chain_scenes::realistic_scene(7);
+        fast.pointcloud[k * 10].azimuth = 0.5 + k;
+        fast.pointcloud[k * 10 + 1].elevation = -0.25;
+        scene_t plain = fast;
+        const auto settings = reference_chain::from_shared_chain();
+        TQZ::run_processing_chain(fast);
+        reference_chain::run(plain, settings);
+        ASSERT_TRUE(same_bits(fast, plain)) << k;
+    }
+}
+
+// --- walk-error coefficients from the device's settings document ---
+
+class WalkErrorLoader : public testing::Test {
+protected:
+    chain_state_guard guard;
+    std::vector<float>& loaded = TQZ::shared_processing_chain().walk_error->parameters;
+};
+
+TEST_F(WalkErrorLoader, SixNumbersReplaceTheDefaults)
+{
+    const auto doc = nlohmann::json::parse(R"({"PL_Reg": {"walk_err_param": [-5e4, 0.2, 50001, 0.2, 1000, 650.5]}})");
+    EXPECT_TRUE(TQZ::load_walk_error_parameters(doc));
+    EXPECT_EQ(loaded, (std::vector<float>{-5e4f, 0.2f, 50001.0f, 0.2f, 1000.0f, 650.5f}));
+}
+
+TEST_F(WalkErrorLoader, IntegersUnsignedAndBooleansConvertByValue)
+{
+    nlohmann::json doc;
+    doc["PL_Reg"]["walk_err_param"] = {-3, 7u, true, false, 18446744073709551615u, 2.5};
+    EXPECT_TRUE(TQZ::load_walk_error_parameters(doc));
+    EXPECT_EQ(loaded, (std::vector<float>{-3.0f, 7.0f, 1.0f, 0.0f, 18446744073709551615.0f, 2.5f}));
+}
+
+TEST_F(WalkErrorLoader, MissingOrMisshapenMemberLeavesAPassThrough)
+{
+    const char* docs[] = {R"({"other": 1})", R"({"PL_Reg": 3})", R"({"PL_Reg": {"walk_err_param": 5}})",
+                          R"({"PL_Reg": {"walk_err_param": [1, 2, 3, 4, 5]}})",
+                          R"({"PL_Reg": {"walk_err_param": [1, 2, 3, 4, 5, 6, 7]}})", R"([1, 2])", "null"};
+    for (const char* text : docs) {
+        SCOPED_TRACE(text);
+        TQZ::shared_processing_chain().walk_error->parameters = {1, 2, 3, 4, 5, 6};
+        EXPECT_TRUE(TQZ::load_walk_error_parameters(nlohmann::json::parse(text)));
+        EXPECT_NE(loaded.size(), 6u);
+        scene_t scene = chain_scenes::uniform_scene(80.0f, 900, 0);
+        const scene_t before = scene;
+        EXPECT_FALSE(TQZ::shared_processing_chain().walk_error->process(scene));
+        EXPECT_TRUE(same_bits(scene, before));
+    }
+}
+
+TEST_F(WalkErrorLoader, NonNumericElementIsMalformedAndNeverThrows)
+{
+    const char* docs[] = {R"({"PL_Reg": {"walk_err_param": [1, 2, "3", 4, 5, 6]}})",
+                          R"({"PL_Reg": {"walk_err_param": [1, 2, 3, 4, 5, null]}})",
+                          R"({"PL_Reg": {"walk_err_param": [1, 2, 3, 4, 5, 6, {}]}})",
+                          R"({"PL_Reg": {"walk_err_param": [[1], 2, 3, 4, 5, 6]}})",
+                          R"({"PL_Reg": {"walk_err_param": [1e300, 2, 3, 4, 5, 6]}})"};
+    for (const char* text : docs) {
+        SCOPED_TRACE(text);
+        bool result = true;
+        EXPECT_NO_THROW(result = TQZ::load_walk_error_parameters(nlohmann::json::parse(text)));
+        EXPECT_FALSE(result);
+        EXPECT_TRUE(loaded.empty());
+    }
+}
+
+}  // namespace
