@@ -1,32 +1,35 @@
 #!/usr/bin/env bash
-# The whole link on the built-in simulator, no hardware needed: a simulated
-# sensor on 127.0.0.1 and `tqz stream` taking 50 scenes from it.
+# Nimbra Studio on the simulated sensor: no hardware needed. The simulator
+# listens on 127.0.0.1 only; the viewer opens on the user's display connected
+# to it. Without a display, `make screenshot` does the same under Xvfb.
 set -euo pipefail
 BUILD=${1:-build}
-TQZ="$BUILD/tools/tqz"
-
-SIM_OUT=$(mktemp)
-"$TQZ" sim --bind 127.0.0.1 --port 0 --fps 20 >"$SIM_OUT" &
+TQZ=$(realpath "$BUILD/tools/tqz")
+VIEWER=$(realpath "$BUILD/viewer/nimbra-studio")
+if [ -z "${DISPLAY:-}" ]; then
+  echo "demo: no display (\$DISPLAY is not set)."
+  echo "demo: run 'make screenshot' to see Nimbra Studio on the simulator under Xvfb (saved as nimbra-studio.png)."
+  exit 1
+fi
+if [ ! -x "$VIEWER" ]; then
+  echo "demo: $VIEWER is missing; configure with -DVELKOR_BUILD_VIEWER=ON" >&2
+  exit 1
+fi
+LOG=$(mktemp)
+"$TQZ" sim --bind 127.0.0.1 --port 0 >"$LOG" 2>&1 &
 SIM_PID=$!
-cleanup() {
-    kill "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
-    rm -f "$SIM_OUT"
-}
-trap cleanup EXIT
-
+trap 'kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; rm -f "$LOG"' EXIT
 PORT=""
-for _ in $(seq 100); do
-    PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SIM_OUT")
-    [ -n "$PORT" ] && break
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.1
+for _ in $(seq 50); do
+  PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$LOG" | head -1)
+  [ -n "$PORT" ] && break
+  kill -0 "$SIM_PID" 2>/dev/null || break
+  sleep 0.1
 done
 if [ -z "$PORT" ]; then
-    echo "demo: the simulator did not start" >&2
-    exit 1
+  echo "demo: the simulator did not start:" >&2
+  cat "$LOG" >&2
+  exit 1
 fi
-
-status=0
-"$TQZ" stream --sensor "127.0.0.1:$PORT" --frames 50 || status=$?
-exit "$status"
+echo "demo: simulated sensor on 127.0.0.1:$PORT; close the window to end."
+"$VIEWER" --connect "127.0.0.1:$PORT"

@@ -68,6 +68,35 @@ private slots:
         QCOMPARE(view.cloud_point(56 * 192).r, uint8_t(0));
     }
 
+    void cloud_is_rendered_in_front_of_the_camera() {
+        viewer_pointcloud view;
+        view.resize(800, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // A wall 5 m ahead, 2 m wide and 1 m high.
+        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
+        for (int r = 0; r < 56; ++r)
+            for (int c = 0; c < 192; ++c) {
+                auto& p = s.pointcloud[r * 192 + c];
+                p.x = 5000.0;
+                p.y = (96 - c) * 10.0;
+                p.z = (28 - r) * 18.0;
+            }
+        set_range(view, 1, 0.0, 200.0);  // red
+        view.updatePointCloud(s);
+        QTest::qWait(200);
+        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        QVERIFY(widget);
+        const QImage frame = widget->grabFramebuffer();
+        int red = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x) {
+                const QRgb c = frame.pixel(x, y);
+                red += qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+            }
+        QVERIFY2(red > 1000, qPrintable(QString("%1 red pixels").arg(red)));
+    }
+
     void distance_filter_is_strict_at_both_ends() {
         viewer_pointcloud view;
         view.show();

@@ -48,6 +48,9 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     auto renderer = vtkSmartPointer<vtkRenderer>::New();
     auto window = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
     window->AddRenderer(renderer);
+    // Multisampling triples the cost of a frame under a software renderer and
+    // adds little to single-pixel points.
+    window->SetMultiSamples(0);
     viewer_ = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, window, "pclviz_", false);
 
     ui->qvtkWidget->setMinimumSize(640, 480);
@@ -63,6 +66,14 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
 
 viewer_pointcloud::~viewer_pointcloud() {
     delete ui;
+}
+
+void viewer_pointcloud::render() {
+    // With VTK 9's widget a repaint only shows the last rendered image; the
+    // render window itself must render the changed scene.
+    if (ui->qvtkWidget->isVisible())
+        ui->qvtkWidget->renderWindow()->Render();
+    ui->qvtkWidget->update();
 }
 
 std::size_t viewer_pointcloud::cloud_size() const {
@@ -163,7 +174,7 @@ void viewer_pointcloud::updatePointCloud(VELKOR::LidarTQ::scene_t& scene) {
 
     viewer_->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, point_size_, "cloud",
                                               0);
-    ui->qvtkWidget->update();
+    render();
 }
 
 void viewer_pointcloud::setAxisView() {
@@ -226,7 +237,7 @@ void viewer_pointcloud::get_main_grid_setting(std::vector<double>& setting, bool
     } else {
         eraseGrid(viewer_.get());
     }
-    ui->qvtkWidget->update();
+    render();
 }
 
 void viewer_pointcloud::setGrid(pcl::visualization::PCLVisualizer* view) {

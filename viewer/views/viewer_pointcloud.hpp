@@ -71,6 +71,7 @@ public slots:
 
 private:
     void fill_cloud(const VELKOR::LidarTQ::scene_t& scene);
+    void render();
 
     Ui::viewer_pointcloud* ui;
     std::shared_ptr<pcl::visualization::PCLVisualizer> viewer_;
