@@ -132,6 +132,15 @@ TEST_F(TqzSim, SettingsGetApplySave)
     EXPECT_EQ(nlohmann::json::parse(r.out)["IP_Setting"]["tq_port"], 2002);
 }
 
+TEST_F(TqzSim, FirmwareUploadFinishes)
+{
+    const std::string file = std::string(VELKOR_TEST_TMP) + "/tqz_firmware.bin";
+    std::ofstream(file, std::ios::binary) << std::string(3000, 'x');
+    const Result r = run(tqz("firmware " + file + " " + sensor()));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("FW_Upload_Finish!\n"), std::string::npos) << r.out;
+}
+
 TEST(Tqz, ErrorsAreOneLineAndNonZero)
 {
     const char* cases[] = {

@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -8,6 +7,7 @@
 
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
+#include "link_options.hpp"
 
 namespace {
 
@@ -35,35 +35,16 @@ void on_status(void* user, std::string message)
     }
 }
 
-// "ADDR" or "ADDR:PORT"; false when the port is not 1..65535.
-bool parse_sensor(const std::string& text, VELKOR::IP_ADDRESS_T& sensor)
-{
-    const std::size_t colon = text.rfind(':');
-    sensor.ip = text.substr(0, colon);
-    sensor.port = kDefaultPort;
-    if (sensor.ip.empty()) {
-        return false;
-    }
-    if (colon == std::string::npos) {
-        return true;
-    }
-    const std::string port = text.substr(colon + 1);
-    char* end = nullptr;
-    const long value = std::strtol(port.c_str(), &end, 10);
-    if (port.empty() || *end != '\0' || value < 1 || value > 65535) {
-        return false;
-    }
-    sensor.port = static_cast<int>(value);
-    return true;
-}
-
 int run_firmware(const tqz::Args& args)
 {
     std::string file;
     std::string sensor_text;
+    std::string local_text = "0.0.0.0";
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--sensor" && i + 1 < args.size()) {
             sensor_text = args[++i];
+        } else if (args[i] == "--local" && i + 1 < args.size()) {
+            local_text = args[++i];
         } else if (file.empty() && args[i].rfind("--", 0) != 0) {
             file = args[i];
         } else {
@@ -71,11 +52,15 @@ int run_firmware(const tqz::Args& args)
         }
     }
     if (file.empty() || sensor_text.empty()) {
-        return tqz::fail(kName, "usage: tqz firmware FILE.bin --sensor ADDR[:PORT]");
+        return tqz::fail(kName, "usage: tqz firmware FILE.bin --sensor ADDR[:PORT] [--local ADDR[:PORT]]");
     }
     VELKOR::IP_ADDRESS_T sensor;
-    if (!parse_sensor(sensor_text, sensor)) {
+    if (!tqz::parse_endpoint(sensor_text, kDefaultPort, sensor) || sensor.port == 0) {
         return tqz::fail(kName, "bad sensor address '" + sensor_text + "'");
+    }
+    VELKOR::IP_ADDRESS_T local;
+    if (!tqz::parse_endpoint(local_text, 0, local)) {
+        return tqz::fail(kName, "bad local address '" + local_text + "'");
     }
     if (!std::ifstream(file, std::ios::binary)) {
         return tqz::fail(kName, "cannot open " + file);
@@ -84,10 +69,8 @@ int run_firmware(const tqz::Args& args)
     UploadWatch watch;
     VELKOR::LidarTQ lidar;
     lidar.register_fw_status_callback(on_status, &watch);
-    const VELKOR::IP_ADDRESS_T local{"0.0.0.0", 0};
-    if (!lidar.connect(sensor, local)) {
-        lidar.disconnect();
-        return tqz::fail(kName, "cannot connect to " + sensor.ip + ":" + std::to_string(sensor.port));
+    if (!tqz::connect_sensor(kName, lidar, sensor, local)) {
+        return 1;
     }
     if (!lidar.tcp_fw_upload(file.c_str())) {
         // An upload thread that did start ends on its own time-out; the
@@ -102,7 +85,9 @@ int run_firmware(const tqz::Args& args)
     return watch.finished ? 0 : 1;
 }
 
-const tqz::CommandRegistrar registrar({kName, "firmware FILE.bin --sensor ADDR[:PORT]   upload a firmware image",
+const tqz::CommandRegistrar registrar({kName,
+                                       "firmware FILE.bin --sensor ADDR[:PORT] [--local ADDR[:PORT]]  "
+                                       "upload a firmware image; exit 0 only when it finished",
                                        run_firmware});
 
 }  // namespace

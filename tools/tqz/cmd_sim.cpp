@@ -6,6 +6,7 @@
 
 #include "command.hpp"
 #include "link_options.hpp"
+#include "sim_firmware_handler.hpp"
 #include "sim_sensor.hpp"
 
 namespace {
@@ -62,6 +63,7 @@ int run_sim(const tqz::Args& args)
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     VELKOR::SIM::SimSensor sim(options);
+    sim.set_raw_handler_factory(VELKOR::SIM::firmware_handler_factory());
     if (!sim.start()) {
         return tqz::fail(kName, "cannot listen on " + options.bind_ip + ":" + std::to_string(options.port));
     }
