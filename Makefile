@@ -4,7 +4,7 @@ BUILD       ?= build
 BUILD_SAN   ?= build-sanitize
 BUILD_TSAN  ?= build-tsan
 JOBS        ?= $(shell nproc)
-CTEST_JOBS  ?= 2
+CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
 .PHONY: all deps configure build test test-sanitize demo screenshot bench clean
