@@ -215,10 +215,10 @@ private slots:
               shot.strip_top, shot.strip_bottom, shot.table_in[0], shot.table_in[1], shot.table_in[2],
               shot.content_in[0], shot.content_in[1], shot.content_in[2], shot.area, shot.lit);
         QVERIFY2(shot.strip_top >= 0, "no colour-table pixels in the image strip");
+        // Ambient on the left third and intensity on the right third come from
         // the table; depth in the middle is JET, which the table does not hold.
         // With the processing chain on, dropped pixels and the narrower ambient
         // picture leave each third about a quarter filled.
-        // the table; depth in the middle is JET, which the table does not hold.
         QVERIFY(shot.table_in[0] > shot.area / 5);
         QVERIFY(shot.table_in[2] > shot.area / 5);
         QVERIFY(shot.content_in[1] > shot.area / 5);
