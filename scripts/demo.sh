@@ -15,21 +15,10 @@ if [ ! -x "$VIEWER" ]; then
   echo "demo: $VIEWER is missing; configure with -DVELKOR_BUILD_VIEWER=ON" >&2
   exit 1
 fi
+. "$(dirname "$0")/sim_launch.sh"
 LOG=$(mktemp)
-"$TQZ" sim --bind 127.0.0.1 --port 0 >"$LOG" 2>&1 &
-SIM_PID=$!
-trap 'kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; rm -f "$LOG"' EXIT
-PORT=""
-for _ in $(seq 50); do
-  PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$LOG" | head -1)
-  [ -n "$PORT" ] && break
-  kill -0 "$SIM_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$PORT" ]; then
-  echo "demo: the simulator did not start:" >&2
-  cat "$LOG" >&2
-  exit 1
-fi
+SIM_PID=""
+trap '[ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; wait 2>/dev/null; rm -f "$LOG"' EXIT
+start_sim "$TQZ" "$LOG" demo
 echo "demo: simulated sensor on 127.0.0.1:$PORT; close the window to end."
 "$VIEWER" --connect "127.0.0.1:$PORT"

@@ -26,20 +26,8 @@ cleanup() {
 trap cleanup EXIT
 
 # The simulator prints "listening on 127.0.0.1:PORT" once it accepts connections.
-"$TQZ" sim --bind 127.0.0.1 --port 0 >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-PORT=""
-for _ in $(seq 50); do
-  PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/sim.log" | head -1)
-  [ -n "$PORT" ] && break
-  kill -0 "$SIM_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$PORT" ]; then
-  echo "screenshot: the simulator did not start:" >&2
-  cat "$WORK/sim.log" >&2
-  exit 1
-fi
+. "$(dirname "$0")/sim_launch.sh"
+start_sim "$TQZ" "$WORK/sim.log" screenshot
 
 # The viewer writes its connection-settings file into the working directory.
 (cd "$WORK" && exec "$VIEWER" --connect "127.0.0.1:$PORT") >"$WORK/viewer.log" 2>&1 &
