@@ -168,14 +168,12 @@ void SimSensor::set_settings(const nlohmann::json& settings)
     settings_ = settings;
 }
 
-bool SimSensor::start()
+// Opens, binds and listens the command socket; port 0 lets the system choose.
+bool SimSensor::listen_on(uint16_t port)
 {
-    if (active_) {
-        return true;
-    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(options_.port));
+    addr.sin_port = htons(port);
     if (inet_pton(AF_INET, options_.bind_ip.c_str(), &addr.sin_addr) != 1) {
         std::cerr << "sim: not an IPv4 address: " << options_.bind_ip << std::endl;
         return false;
@@ -184,7 +182,7 @@ bool SimSensor::start()
     const int on = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 4) != 0) {
-        std::cerr << "sim: cannot listen on " << options_.bind_ip << ":" << options_.port << ": "
+        std::cerr << "sim: cannot listen on " << options_.bind_ip << ":" << port << ": "
                   << std::strerror(errno) << std::endl;
         ::close(listen_fd_);
         listen_fd_ = -1;
@@ -193,7 +191,20 @@ bool SimSensor::start()
     socklen_t len = sizeof addr;
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
+    return true;
+}
 
+bool SimSensor::start()
+{
+    if (active_) {
+        return true;
+    }
+    if (!listen_on(static_cast<uint16_t>(options_.port))) {
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, options_.bind_ip.c_str(), &addr.sin_addr);
     udp_fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     addr.sin_port = 0;
     ::bind(udp_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
@@ -242,6 +253,19 @@ void SimSensor::command_loop()
 {
     std::vector<char> buffer(65536);
     while (active_) {
+        if (restart_requested_.exchange(false)) {
+            drop_client();
+            ::close(listen_fd_);
+            listen_fd_ = -1;
+            // The port was ours a moment ago; a failed bind is retried on
+            // the next request rather than ending the loop.
+            if (!listen_on(port_)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                restart_requested_ = true;
+                continue;
+            }
+            ++restarts_done_;
+        }
         pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {link_ ? link_->fd : -1, POLLIN, 0}};
         if (::poll(fds, 2, 50) <= 0) {
             continue;
@@ -409,14 +433,20 @@ void SimSensor::stream_loop()
         // Rows go out spread over the frame period, as a scanning sensor
         // sends them, rather than in one burst.
         const std::size_t count = datagrams.size();
-        for (std::size_t i = 0; i < count && streaming_ && active_; ++i) {
+        bool intact = count > 0;
+        std::size_t i = 0;
+        for (; i < count && streaming_ && active_; ++i) {
             if (i % 4 == 0) {
                 std::this_thread::sleep_until(frame_start + period * static_cast<long>(i) / static_cast<long>(count));
             }
             if (i + 1 < count && chance(rng, options_.reorder_rate)) {
                 std::swap(datagrams[i], datagrams[i + 1]);
+                intact = false;
             }
-            send_datagram(datagrams[i], rng);
+            intact = send_datagram(datagrams[i], rng) && intact;
+        }
+        if (intact && i == count) {
+            ++frames_intact_;
         }
         ++frames_sent_;
         frame_start += period;
@@ -428,11 +458,12 @@ void SimSensor::stream_loop()
     }
 }
 
-void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
+bool SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
 {
     if (chance(rng, loss_rate_.load())) {
-        return;
+        return false;
     }
+    bool unchanged = true;
     std::vector<uint8_t> garbage;
     const std::vector<uint8_t>* out = &datagram;
     if (chance(rng, options_.garbage_rate)) {
@@ -441,16 +472,20 @@ void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
             b = static_cast<uint8_t>(next_random(rng));
         }
         out = &garbage;
+        unchanged = false;
     } else if (datagram.size() > 0xB0) {
         if (options_.slots_field != 56) {
             datagram[0xA0] = static_cast<uint8_t>(options_.slots_field & 0xFF);
             datagram[0xA1] = static_cast<uint8_t>(options_.slots_field >> 8);
+            unchanged = false;
         }
         if (chance(rng, options_.crc_rate)) {
             datagram[0xAF] = 1;
+            unchanged = false;
         }
         if (chance(rng, options_.block_crc_rate)) {
             flag_block(datagram, rng);
+            unchanged = false;
         }
     }
     sockaddr_in to{};
@@ -459,7 +494,9 @@ void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
     to.sin_port = client_port_;
     if (::sendto(udp_fd_, out->data(), out->size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
         ++datagrams_sent_;
+        return unchanged;
     }
+    return false;
 }
 
 }  // namespace SIM
