@@ -22,7 +22,7 @@ uint64_t le64(const unsigned char* p)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 SimReplay::SimReplay(std::string path, bool loop, double speed)
     : path_(std::move(path)), loop_(loop), speed_(speed > 0.0 && std::isfinite(speed) ? speed : 1.0)
@@ -33,7 +33,8 @@ bool SimReplay::open(std::string& error)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path_, ec)) {
-        error = std::filesystem::exists(path_, ec) ? path_ + " is not a regular file" : "cannot open " + path_;
+        error =
+            std::filesystem::exists(path_, ec) ? path_ + " is not a regular file" : "cannot open " + path_;
         return false;
     }
     file_.open(path_, std::ios::in | std::ios::binary);
@@ -80,7 +81,7 @@ bool SimReplay::read_record(Record& record)
         }
         const uint64_t length = le64(header + 8);
         if (length > file_size_ - pos_ - kRecordHeader) {
-            return false;  // truncated, or a length no file of this size holds
+            return false; // truncated, or a length no file of this size holds
         }
         pos_ += kRecordHeader + length;
         if (length > kMaxDatagram) {
@@ -140,7 +141,7 @@ bool SimReplay::next_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, s
             gap = gap < 0 ? 0 : (gap > kMaxGapUs ? kMaxGapUs : gap);
             replay_us_ += gap;
         } else if (started_) {
-            replay_us_ += frame_gap_us_;  // a new pass: one frame period after the last
+            replay_us_ += frame_gap_us_; // a new pass: one frame period after the last
         }
         started_ = true;
         have_previous_ = true;
@@ -163,5 +164,5 @@ bool SimReplay::next_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, s
     }
 }
 
-}  // namespace SIM
-}  // namespace VELKOR
+} // namespace SIM
+} // namespace VELKOR

@@ -29,7 +29,7 @@ namespace SIM {
 class SimReplay : public DatagramSource {
 public:
     static constexpr std::size_t kMaxChunk = 256;
-    static constexpr uint64_t kMaxDatagram = 65507;  // largest UDP payload over IPv4
+    static constexpr uint64_t kMaxDatagram = 65507; // largest UDP payload over IPv4
     static constexpr int64_t kMaxGapUs = 1000000;
 
     // `speed` scales time: 2 sends twice as fast as recorded. With `loop` the
@@ -41,7 +41,8 @@ public:
     bool open(std::string& error);
 
     bool next_frame(std::vector<std::vector<uint8_t>>& datagrams) override;
-    bool next_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, std::vector<int64_t>& times_us) override;
+    bool next_timed_frame(std::vector<std::vector<uint8_t>>& datagrams,
+                          std::vector<int64_t>& times_us) override;
 
     // Complete passes over the file so far (for --loop).
     uint64_t passes() const { return passes_; }
@@ -65,7 +66,7 @@ private:
     uint64_t file_size_ = 0;
     uint64_t pos_ = 0;
 
-    Record pending_;            // a frame start read ahead, sent first next time
+    Record pending_; // a frame start read ahead, sent first next time
     bool have_pending_ = false;
 
     // Replay time in recorded microseconds since the replay began: the
@@ -73,13 +74,13 @@ private:
     int64_t replay_us_ = 0;
     bool started_ = false;
     int64_t previous_stamp_ = 0;
-    bool have_previous_ = false;     // false at the start of each pass
-    int64_t frame_gap_us_ = 100000;  // last gap between two frame starts
+    bool have_previous_ = false;    // false at the start of each pass
+    int64_t frame_gap_us_ = 100000; // last gap between two frame starts
     int64_t last_frame_stamp_ = 0;
     bool have_frame_stamp_ = false;
     bool sent_this_pass_ = false;
     uint64_t passes_ = 0;
 };
 
-}  // namespace SIM
-}  // namespace VELKOR
+} // namespace SIM
+} // namespace VELKOR

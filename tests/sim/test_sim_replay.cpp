@@ -94,7 +94,7 @@ std::vector<std::vector<float>> replayed_depths(const std::string& path)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SimReplay, ChunksRunFromFrameStartToFrameStartTimedByTheirStamps)
 {
@@ -142,8 +142,8 @@ TEST(SimReplay, StampsThatRunBackwardsOrJumpNeitherBurstNorStall)
 {
     Bytes file;
     recording_files::append(file, record(1000000, datagram(0)));
-    recording_files::append(file, record(900000, datagram(1)));            // clock set back
-    recording_files::append(file, record(3600000000LL, datagram(2)));      // an hour later
+    recording_files::append(file, record(900000, datagram(1)));       // clock set back
+    recording_files::append(file, record(3600000000LL, datagram(2))); // an hour later
     recording_files::append(file, record(3600000100LL, datagram(3)));
     SimReplay replay = opened(write("stamps.bin", file));
     const Chunk c = next(replay);
@@ -156,7 +156,7 @@ TEST(SimReplay, DamagedRecordsEndOrSkipWithoutAllocatingTheirLength)
     struct Case {
         const char* name;
         Bytes tail;
-        std::size_t datagrams;  // sent from the whole file
+        std::size_t datagrams; // sent from the whole file
     };
     Bytes oversized = record(2000, Bytes(SimReplay::kMaxDatagram + 1, 0xAB));
     Bytes huge = recording_files::header(2000, 1ull << 63);
@@ -266,13 +266,13 @@ TEST(SimReplayEndToEnd, SessionReceivesTheRecordedScenes)
     std::string error;
     ASSERT_TRUE(replay->open(error)) << error;
     SimOptions options;
-    options.fps = 1000;  // must not matter: the stamps pace a replay
+    options.fps = 1000; // must not matter: the stamps pace a replay
     SimSensor sim(options);
     sim.set_datagram_source(replay);
     ASSERT_TRUE(sim.start());
 
     VELKOR::LidarTQ lidar;
-    ASSERT_TRUE(lidar.connect({"127.0.0.1", sim.port()}, {"127.0.0.1", 0}));  // settings answered
+    ASSERT_TRUE(lidar.connect({"127.0.0.1", sim.port()}, {"127.0.0.1", 0})); // settings answered
     ASSERT_TRUE(lidar.run());
     std::vector<std::vector<float>> live;
     const auto start = std::chrono::steady_clock::now();
@@ -283,7 +283,7 @@ TEST(SimReplayEndToEnd, SessionReceivesTheRecordedScenes)
             live.push_back(scene.depth);
             last_arrival = std::chrono::steady_clock::now();
         } else if (!sim.streaming() && sim.frames_sent() == static_cast<uint64_t>(kFrames)) {
-            std::this_thread::sleep_for(50ms);  // the last rows may still be on their way
+            std::this_thread::sleep_for(50ms); // the last rows may still be on their way
             while (lidar.get_scene(scene)) {
                 live.push_back(scene.depth);
             }
@@ -304,7 +304,7 @@ TEST(SimReplayEndToEnd, SessionReceivesTheRecordedScenes)
     // coefficients the live session loaded from the sensor.
     const std::vector<std::vector<float>> replayed = replayed_depths(path);
     ASSERT_EQ(replayed.size(), static_cast<std::size_t>(kFrames));
-    ASSERT_NE(replayed.front(), replayed.back());  // the room's object moves
+    ASSERT_NE(replayed.front(), replayed.back()); // the room's object moves
 
     // A loaded machine may drop a datagram before the session reads it; what
     // arrives must be recorded frames, in order, and nearly all of them.

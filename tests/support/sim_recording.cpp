@@ -19,7 +19,8 @@ recording_files::Bytes room(int frames, double fps, int64_t start_us, uint32_t s
         source.next_frame(datagrams);
         const int64_t frame_us = start_us + f * period_us;
         for (std::size_t i = 0; i < datagrams.size(); ++i) {
-            const int64_t at = frame_us + period_us * static_cast<int64_t>(i) / static_cast<int64_t>(datagrams.size());
+            const int64_t at =
+                frame_us + period_us * static_cast<int64_t>(i) / static_cast<int64_t>(datagrams.size());
             recording_files::append(file, recording_files::record(at, datagrams[i]));
         }
     }
@@ -31,4 +32,4 @@ bool write_room(const std::string& path, int frames, double fps, uint32_t seed)
     return recording_files::write_file(path, room(frames, fps, 1700000000000000, seed));
 }
 
-}  // namespace sim_recording
+} // namespace sim_recording

@@ -15,4 +15,4 @@ recording_files::Bytes room(int frames, double fps, int64_t start_us = 170000000
 // Same, written to `path`; false when the file cannot be written.
 bool write_room(const std::string& path, int frames, double fps, uint32_t seed = 1);
 
-}  // namespace sim_recording
+} // namespace sim_recording

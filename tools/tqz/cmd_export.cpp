@@ -139,13 +139,15 @@ std::string output_path(const ExportOptions& o, long frame)
         std::snprintf(number, sizeof number, "%06ld", frame);
         return o.prefix + number + ext;
     }
-    const bool has_ext = o.prefix.size() > ext.size() && o.prefix.compare(o.prefix.size() - ext.size(), ext.size(), ext) == 0;
+    const bool has_ext =
+        o.prefix.size() > ext.size() && o.prefix.compare(o.prefix.size() - ext.size(), ext.size(), ext) == 0;
     return has_ext ? o.prefix : o.prefix + ext;
 }
 
 // The scene's image size as its vectors hold it: rows x cols when they fit,
 // else one row.
-void image_size(const VELKOR::LidarTQ::scene_t& scene, std::size_t points, std::size_t& width, std::size_t& height)
+void image_size(const VELKOR::LidarTQ::scene_t& scene, std::size_t points, std::size_t& width,
+                std::size_t& height)
 {
     height = scene.rows > 0 ? static_cast<std::size_t>(scene.rows) : 1;
     if (points == 0 || points % height != 0) {
@@ -162,7 +164,10 @@ std::size_t point_count(const VELKOR::LidarTQ::scene_t& scene)
 }
 
 // mm to the metres point-cloud tools expect.
-float metres(double mm) { return static_cast<float>(mm / 1000.0); }
+float metres(double mm)
+{
+    return static_cast<float>(mm / 1000.0);
+}
 
 void write_pcd(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
 {
@@ -223,12 +228,13 @@ void write_csv(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
     for (std::size_t i = 0; i < n; ++i) {
         const auto& p = scene.pointcloud[i];
         std::fprintf(out, "%zu,%zu,%.9g,%u,%.17g,%.17g,%.17g,%.17g,%.17g\n", i / width, i % width,
-                     static_cast<double>(scene.depth[i]), static_cast<unsigned>(scene.intensity[i]), p.azimuth,
-                     p.elevation, p.x, p.y, p.z);
+                     static_cast<double>(scene.depth[i]), static_cast<unsigned>(scene.intensity[i]),
+                     p.azimuth, p.elevation, p.x, p.y, p.z);
     }
 }
 
-bool write_scene(const ExportOptions& o, const VELKOR::LidarTQ::scene_t& scene, long frame, const std::string& path)
+bool write_scene(const ExportOptions& o, const VELKOR::LidarTQ::scene_t& scene, long frame,
+                 const std::string& path)
 {
     FILE* out = std::fopen(path.c_str(), "w");
     if (out == nullptr) {
@@ -265,7 +271,7 @@ int run_export(const tqz::Args& args)
     std::error_code ec;
     if (!std::filesystem::is_regular_file(o.file, ec)) {
         return tqz::fail(kName, std::filesystem::exists(o.file, ec) ? o.file + " is not a regular file"
-                                                                   : "cannot open " + o.file);
+                                                                    : "cannot open " + o.file);
     }
 
     tqz::QuietLibraryOutput quiet;
@@ -334,4 +340,4 @@ int run_export(const tqz::Args& args)
 
 const tqz::CommandRegistrar registrar({kName, kUsage, &run_export});
 
-}  // namespace
+} // namespace

@@ -28,37 +28,40 @@
 namespace {
 
 const char kName[] = "record";
-const char kUsage[] = "record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S] [--local ADDR[:PORT]] "
-                      "[--timeout S]  record the live stream, print the file's path";
-const char kHelp[] =
-    "usage: tqz record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S]\n"
-    "                  [--local ADDR[:PORT]] [--timeout S]\n"
-    "\n"
-    "Records every UDP datagram the sensor sends into DIR/MM-DD-hh-mm-ss.bin\n"
-    "(local time; DIR is created if missing) and prints that path on stdout.\n"
-    "\n"
-    "  --sensor ADDR[:PORT]  the sensor's command address (port 2000 if none)\n"
-    "  --out DIR             directory of the recording\n"
-    "  --frames N            stop after N frames have arrived (the file then\n"
-    "                        holds at least N complete frames)\n"
-    "  --seconds S           stop after S seconds\n"
-    "  --local ADDR[:PORT]   the PC's own address (default any, port chosen by\n"
-    "                        the system)\n"
-    "  --timeout S           give up when no frame arrives for S seconds\n"
-    "                        (default 10)\n"
-    "Without --frames or --seconds it records until SIGINT or SIGTERM (Ctrl-C).\n"
-    "A summary line goes to stderr; errors are one line on stderr and exit 1.\n";
+const char kUsage[] =
+    "record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S] [--local ADDR[:PORT]] "
+    "[--timeout S]  record the live stream, print the file's path";
+const char kHelp[] = "usage: tqz record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S]\n"
+                     "                  [--local ADDR[:PORT]] [--timeout S]\n"
+                     "\n"
+                     "Records every UDP datagram the sensor sends into DIR/MM-DD-hh-mm-ss.bin\n"
+                     "(local time; DIR is created if missing) and prints that path on stdout.\n"
+                     "\n"
+                     "  --sensor ADDR[:PORT]  the sensor's command address (port 2000 if none)\n"
+                     "  --out DIR             directory of the recording\n"
+                     "  --frames N            stop after N frames have arrived (the file then\n"
+                     "                        holds at least N complete frames)\n"
+                     "  --seconds S           stop after S seconds\n"
+                     "  --local ADDR[:PORT]   the PC's own address (default any, port chosen by\n"
+                     "                        the system)\n"
+                     "  --timeout S           give up when no frame arrives for S seconds\n"
+                     "                        (default 10)\n"
+                     "Without --frames or --seconds it records until SIGINT or SIGTERM (Ctrl-C).\n"
+                     "A summary line goes to stderr; errors are one line on stderr and exit 1.\n";
 
 std::atomic<bool> g_stop_requested{false};
 
-void on_stop_signal(int) { g_stop_requested = true; }
+void on_stop_signal(int)
+{
+    g_stop_requested = true;
+}
 
 struct RecordOptions {
     VELKOR::IP_ADDRESS_T sensor;
     VELKOR::IP_ADDRESS_T local{"0.0.0.0", 0};
     std::string dir;
-    long frames = 0;       // 0: no frame limit
-    double seconds = 0.0;  // 0: no time limit
+    long frames = 0;      // 0: no frame limit
+    double seconds = 0.0; // 0: no time limit
     double timeout_s = 10.0;
 };
 
@@ -70,8 +73,8 @@ std::string parse(const tqz::Args& args, RecordOptions& o)
         const std::string& arg = args[i];
         std::string value;
         double number = 0;
-        if (arg != "--sensor" && arg != "--local" && arg != "--out" && arg != "--frames" && arg != "--seconds" &&
-            arg != "--timeout") {
+        if (arg != "--sensor" && arg != "--local" && arg != "--out" && arg != "--frames" &&
+            arg != "--seconds" && arg != "--timeout") {
             return "unknown option '" + arg + "'";
         }
         if (!tqz::option_value(args, i, value)) {
@@ -146,7 +149,8 @@ std::string recorded_file(const std::string& prefix, std::time_t before, std::ti
         localtime_r(&t, &local);
         const std::string name = VELKOR::Logger::record_file_name(prefix, local);
         struct stat st {};
-        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (best.empty() || st.st_mtime >= best_mtime)) {
+        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (best.empty() || st.st_mtime >= best_mtime)) {
             best = name;
             best_mtime = st.st_mtime;
         }
@@ -286,11 +290,11 @@ int run_record(const tqz::Args& args)
 
     const FileSummary summary = summarise(path);
     std::fprintf(stderr, "tqz record: %llu datagrams (%llu bytes), %ld frames in %.2f s\n",
-                 static_cast<unsigned long long>(summary.records), static_cast<unsigned long long>(summary.bytes),
-                 frames, elapsed_s);
+                 static_cast<unsigned long long>(summary.records),
+                 static_cast<unsigned long long>(summary.bytes), frames, elapsed_s);
     return 0;
 }
 
 const tqz::CommandRegistrar registrar({kName, kUsage, &run_record});
 
-}  // namespace
+} // namespace
