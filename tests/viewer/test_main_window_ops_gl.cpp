@@ -292,7 +292,8 @@ private slots:
         QCOMPARE(answers.boxes[1].text, QString("FW_Upgrade_Start_Fail!"));
 
         QList<int> progress;
-        connect(&rig.w, &MainWindow::send_main_firmware_progress, [&](int v) { progress << v; });
+        // Queued to this thread, as the real receivers are.
+        connect(&rig.w, &MainWindow::send_main_firmware_progress, &rig.w, [&](int v) { progress << v; });
         child<QLineEdit>(device(rig.w), "le_fw_file")->setText(image);
         click(device(rig.w), "btn_fw_upload");
         QCOMPARE(answers.boxes.size(), size_t(2));
