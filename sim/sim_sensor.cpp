@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -393,6 +394,7 @@ void SimSensor::stream_loop()
         rng = 1;
     }
     std::vector<std::vector<uint8_t>> datagrams;
+    std::vector<int64_t> times_us;
     const double fps = options_.fps > 0.0 ? options_.fps : 10.0;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
     auto frame_start = Clock::now();
@@ -400,10 +402,16 @@ void SimSensor::stream_loop()
         if (!streaming_ || !client_connected_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             frame_start = Clock::now();
+            timed_resync_ = true;
             continue;
         }
-        if (!source_->next_frame(datagrams)) {
+        if (!source_->next_timed_frame(datagrams, times_us)) {
             streaming_ = false;
+            continue;
+        }
+        if (!times_us.empty() && times_us.size() == datagrams.size()) {
+            send_timed_frame(datagrams, times_us, rng);
+            ++frames_sent_;
             continue;
         }
         // Rows go out spread over the frame period, as a scanning sensor
@@ -425,6 +433,37 @@ void SimSensor::stream_loop()
             frame_start = now;  // fell behind: do not try to catch up in a burst
         }
         std::this_thread::sleep_until(frame_start);
+    }
+}
+
+// Sends each datagram at its own time. Falling further behind than kMaxLag
+// (a slow machine, a high replay speed) moves the epoch instead of sending
+// the backlog in one burst.
+void SimSensor::send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
+                                 uint32_t& rng)
+{
+    constexpr auto kMaxLag = std::chrono::milliseconds(100);
+    constexpr auto kLongestSleep = std::chrono::milliseconds(20);  // stop and shutdown stay prompt
+    const std::size_t count = datagrams.size();
+    for (std::size_t i = 0; i < count && streaming_ && active_; ++i) {
+        const auto offset = std::chrono::microseconds(times_us[i]);
+        auto now = Clock::now();
+        if (timed_resync_ || now > timed_epoch_ + offset + kMaxLag) {
+            timed_epoch_ = now - offset;
+            timed_resync_ = false;
+        }
+        const auto due = timed_epoch_ + offset;
+        while (now < due && streaming_ && active_) {
+            std::this_thread::sleep_for(std::min<Clock::duration>(due - now, kLongestSleep));
+            now = Clock::now();
+        }
+        if (!streaming_ || !active_) {
+            break;
+        }
+        if (i + 1 < count && chance(rng, options_.reorder_rate)) {
+            std::swap(datagrams[i], datagrams[i + 1]);
+        }
+        send_datagram(datagrams[i], rng);
     }
 }
 

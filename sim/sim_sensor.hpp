@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -67,6 +68,16 @@ public:
     // Fills `datagrams` with the next frame; false when there are no more
     // frames (streaming then stops until the next run command).
     virtual bool next_frame(std::vector<std::vector<uint8_t>>& datagrams) = 0;
+    // A source with timing of its own (a recording) also gives each
+    // datagram's send time in microseconds, on a clock of its own that never
+    // runs backwards; the simulator then sends every datagram at its time
+    // instead of spreading the frame over the frame period. The default
+    // gives no times.
+    virtual bool next_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, std::vector<int64_t>& times_us)
+    {
+        times_us.clear();
+        return next_frame(datagrams);
+    }
 };
 
 // The command connection as a raw handler sees it.
@@ -136,6 +147,8 @@ private:
     void handle_command(Link& link, const nlohmann::json& command);
     void reply(Link& link, const nlohmann::json& value);
     void send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng);
+    void send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
+                          uint32_t& rng);
     void drop_client();
 
     SimOptions options_;
@@ -162,6 +175,11 @@ private:
 
     std::shared_ptr<DatagramSource> source_;
     RawHandlerFactory raw_factory_;
+
+    // Timed sources (stream thread only): a datagram at time t goes out at
+    // timed_epoch_ + t; the first datagram after a (re)start sets the epoch.
+    std::chrono::steady_clock::time_point timed_epoch_;
+    bool timed_resync_ = true;
 
     std::unique_ptr<Link> link_;  // command thread only
     std::thread command_thread_;
