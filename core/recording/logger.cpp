@@ -254,7 +254,8 @@ bool Logger::loadingprocess()
     current_pos_ = 0;
     frame_index_.clear();
     // True while the last index entry is the start of the frame being read,
-    // so a frame with several breaks removes only its own start.
+    // so a broken frame removes only its own start: never twice, and never
+    // the start of the whole frame before it when its own start was lost.
     bool frame_open = false;
 
     ScanWindow window(file_, file_size);
@@ -283,6 +284,11 @@ bool Logger::loadingprocess()
         }
         current_pos_ = start + kHeaderSize + length;
 
+        // A sequence number that goes back (without being 0) begins a frame
+        // whose start was lost; the frame before it ended whole.
+        const int previous = previous_sequence_;
+        const bool started_without_start =
+            payload != nullptr && previous >= 0 && (payload[4] | (payload[5] << 8)) <= previous;
         switch (parser_frame_index(payload, length)) {
         case PARSER_FRAME_START:
             frame_index_.push_back(start);
@@ -291,7 +297,7 @@ bool Logger::loadingprocess()
         case PARSER_FRAME_NEXT:
             break;
         case PARSER_FRAME_BROKEN:
-            if (frame_open && !frame_index_.empty()) {
+            if (frame_open && !started_without_start && !frame_index_.empty()) {
                 frame_index_.pop_back();
             }
             frame_open = false;
