@@ -117,6 +117,24 @@ TEST(TqzRecord, SecondsLimitTheRecording)
     EXPECT_GE(replayable_frames(r.out.substr(0, r.out.size() - 1), indexed), 3);
 }
 
+// Without a limit it records until interrupted, then closes the file as
+// after a limit: the path on stdout, exit 0.
+TEST(TqzRecord, RecordsUntilInterrupted)
+{
+    const std::string dir = recording_files::fresh_dir("tqz_record_interrupt");
+    VELKOR::SIM::SimOptions options;
+    options.fps = 20.0;
+    VELKOR::SIM::SimSensor sim(options);
+    ASSERT_TRUE(sim.start());
+    const tqz_run::Result r =
+        tqz_run::shell("timeout --preserve-status -s INT 1 " + std::string(VELKOR_TQZ_BINARY) + " record " +
+                       sensor(sim.port()) + " --out " + dir);
+    sim.stop();
+    ASSERT_EQ(r.status, 0) << r.err;
+    uint64_t indexed = 0;
+    EXPECT_GE(replayable_frames(r.out.substr(0, r.out.size() - 1), indexed), 3);
+}
+
 TEST(TqzRecord, FailuresAreOneClearLine)
 {
     const std::string dir = recording_files::fresh_dir("tqz_record_fail");

@@ -81,7 +81,7 @@ private slots:
     void firmware_status_from_a_library_thread_is_queued() {
         MainWindow w;
         QList<int> progress;
-        connect(&w, &MainWindow::send_main_firmware_progress, [&](int v) { progress << v; });
+        connect(&w, &MainWindow::send_main_firmware_progress, &w, [&](int v) { progress << v; });
         std::thread library([&] {
             MainWindow::firmware_status(&w, "PG57");
             MainWindow::firmware_status(&w, "FW upload done");

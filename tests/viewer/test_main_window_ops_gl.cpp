@@ -292,7 +292,8 @@ private slots:
         QCOMPARE(answers.boxes[1].text, QString("FW_Upgrade_Start_Fail!"));
 
         QList<int> progress;
-        connect(&rig.w, &MainWindow::send_main_firmware_progress, [&](int v) { progress << v; });
+        // Queued to this thread, as the real receivers are.
+        connect(&rig.w, &MainWindow::send_main_firmware_progress, &rig.w, [&](int v) { progress << v; });
         child<QLineEdit>(device(rig.w), "le_fw_file")->setText(image);
         click(device(rig.w), "btn_fw_upload");
         QCOMPARE(answers.boxes.size(), size_t(2));
@@ -348,6 +349,20 @@ private slots:
         QCOMPARE(shown, complete);
         QCOMPARE(frame_text(rig.w), end);
         QVERIFY(answers.boxes.empty());
+
+        // Nothing records from a replay; the refusal leaves the file playing.
+        click(rig.w.play_bar(), "btn_stop");
+        QTRY_COMPARE(frame_text(rig.w), QString("Frame : [0/%1]").arg(frames));
+        QTemporaryDir elsewhere;
+        answers.answer_file(elsewhere.path());
+        record_button(rig.w)->click();
+        QCOMPARE(answers.boxes.size(), size_t(1));
+        QCOMPARE(answers.boxes[0].text, QString("Record start failed! Please check the directory."));
+        QCOMPARE(record_button(rig.w)->toolTip(), QString("Record"));
+        QVERIFY(bin_files(elsewhere.path()).isEmpty());
+        shown = 0;
+        click(rig.w.play_bar(), "btn_play");
+        QTRY_VERIFY(shown >= 3);
     }
 
     void empty_recording_shows_no_frames() {
