@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <ios>
+#include <system_error>
 
 namespace VELKOR {
 
@@ -103,7 +105,12 @@ bool Logger::open(const LOG_PROPS_T& props)
     try {
         std::string name = props.file_path;
         if (read_mode_) {
-            file_.open(name, std::ios::in | std::ios::binary);
+            // A directory opens as a stream too, with a size of 2^63 - 1 and
+            // nothing to read: it is no recording.
+            std::error_code ec;
+            if (!std::filesystem::is_directory(name, ec)) {
+                file_.open(name, std::ios::in | std::ios::binary);
+            }
         } else {
             const std::time_t now = std::time(nullptr);
             std::tm local{};
@@ -247,7 +254,8 @@ bool Logger::loadingprocess()
     current_pos_ = 0;
     frame_index_.clear();
     // True while the last index entry is the start of the frame being read,
-    // so a frame with several breaks removes only its own start.
+    // so a broken frame removes only its own start: never twice, and never
+    // the start of the whole frame before it when its own start was lost.
     bool frame_open = false;
 
     ScanWindow window(file_, file_size);
@@ -276,6 +284,11 @@ bool Logger::loadingprocess()
         }
         current_pos_ = start + kHeaderSize + length;
 
+        // A sequence number that goes back (without being 0) begins a frame
+        // whose start was lost; the frame before it ended whole.
+        const int previous = previous_sequence_;
+        const bool started_without_start =
+            payload != nullptr && previous >= 0 && (payload[4] | (payload[5] << 8)) <= previous;
         switch (parser_frame_index(payload, length)) {
         case PARSER_FRAME_START:
             frame_index_.push_back(start);
@@ -284,7 +297,7 @@ bool Logger::loadingprocess()
         case PARSER_FRAME_NEXT:
             break;
         case PARSER_FRAME_BROKEN:
-            if (frame_open && !frame_index_.empty()) {
+            if (frame_open && !started_without_start && !frame_index_.empty()) {
                 frame_index_.pop_back();
             }
             frame_open = false;

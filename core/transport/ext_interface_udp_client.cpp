@@ -39,10 +39,21 @@ bool ExtInterface_UDP_client::connect(PortBase& settings)
         h.running = true;
         h.socket.open(asio::ip::udp::v4());
         h.socket.set_option(asio::socket_base::reuse_address(true));
+        // Room for several frames of rows in the socket's queue, so that a
+        // receive thread descheduled for a few milliseconds on a busy machine
+        // loses no datagram (the default holds about 20 rows, 4 ms at
+        // 100 fps). The kernel caps the size at its own limit.
+        asio::error_code ignored;
+        h.socket.set_option(asio::socket_base::receive_buffer_size(8 << 20), ignored);
         h.socket.bind(local);
         if (!h.socket.is_open()) {
             return false;
         }
+        // The first asynchronous receive would switch the socket to
+        // non-blocking mode on the receive thread, writing state that a
+        // concurrent write on the caller's thread reads. Switch it here,
+        // before that thread exists; writes still wait for the socket.
+        h.socket.native_non_blocking(true);
         start_thread();
         return true;
     } catch (const std::exception& e) {

@@ -91,6 +91,10 @@ bool DeviceSession::get_scene(scene_t& scene, int index)
 {
     const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
     if (index >= 0 && source) {
+        // Datagrams the previous replayed frame left behind (the rest of a
+        // broken frame read along with it) would otherwise come first and
+        // could crowd this frame out of the queue.
+        source->packet_queue.clear();
         source->read_once(index);
         if (!replay_assemble()) {
             return false;

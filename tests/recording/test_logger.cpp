@@ -132,6 +132,8 @@ TEST_F(LoggerFile, OpenAndCloseStates)
     EXPECT_FALSE(logger.is_open());
     EXPECT_FALSE(logger.open({dir + "no_such_file.bin", true}));
     EXPECT_FALSE(logger.is_open());
+    EXPECT_FALSE(logger.open({dir, true}));  // a directory is no recording
+    EXPECT_FALSE(logger.is_open());
     unsigned long long last = 0;
     EXPECT_TRUE(logger.get_total_size(last));
     EXPECT_EQ(last, 4294967295ull);
@@ -286,6 +288,21 @@ TEST_F(LoggerIndex, FrameBrokenTwiceRemovesOnlyItsOwnStart)
     EXPECT_EQ(last(), 1u);
     EXPECT_TRUE(logger.read_once(0));
     EXPECT_EQ(drain().size(), 7u);
+}
+
+TEST_F(LoggerIndex, FrameWhoseStartWasLostLeavesTheFrameBeforeIndexed)
+{
+    // The second frame lost its sequence 0 (and 1); the first frame is whole
+    // and stays, the start-less frame's records are read with it. A frame
+    // that breaks forward within itself still goes.
+    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {2, 1200}, {0, 1200}, {1, 1200}, {2, 1200},
+               {0, 1200}, {2, 1200}, {0, 1200}, {1, 1200}, {2, 1200}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[4], starts[9], size}));
+    EXPECT_EQ(last(), 2u);
+    EXPECT_TRUE(logger.read_once(0));
+    EXPECT_EQ(drain().size(), 4u);
+    EXPECT_TRUE(logger.read_once(1));
+    EXPECT_EQ(drain().size(), 5u);
 }
 
 TEST_F(LoggerIndex, PacketsBeforeTheFirstStartAreNotAFrame)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -33,7 +34,10 @@ TEST(RecordReplay, RoundTripAgainstTheSimulatorAt100Fps)
     std::vector<std::vector<float>> live;
     VELKOR::LidarTQ::scene_t scene;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (sim.frames_sent() < 60 && std::chrono::steady_clock::now() < deadline) {
+    // On a loaded machine (sanitizer build, two cores) the kernel drops
+    // datagrams the receive thread is too late for, and few frames arrive
+    // whole: stream on until some have.
+    while ((sim.frames_sent() < 60 || live.size() < 3) && std::chrono::steady_clock::now() < deadline) {
         if (lidar.get_scene(scene)) {
             live.push_back(scene.depth);
         } else {
@@ -54,10 +58,13 @@ TEST(RecordReplay, RoundTripAgainstTheSimulatorAt100Fps)
     EXPECT_EQ(recorder->records_queued(), recorder->records_written());
     EXPECT_LE(recorder->records_queued(), sent);
     const uint64_t received = recorder->records_queued();
+    std::printf("recording at 100 fps: %llu datagrams sent, %llu queued, %llu written\n",
+                static_cast<unsigned long long>(sent), static_cast<unsigned long long>(received),
+                static_cast<unsigned long long>(recorder->records_written()));
     lidar.disconnect();
     sim.stop();
     ASSERT_GE(sent, 60u * 56u);
-    ASSERT_FALSE(live.empty());
+    ASSERT_FALSE(live.empty()) << received << " of " << sent << " datagrams received";
 
     // The one file in the directory holds every datagram sent.
     std::string path;
@@ -98,7 +105,7 @@ TEST(RecordReplay, RoundTripAgainstTheSimulatorAt100Fps)
         }
     }
     // Every live scene replays; frames the live consumer missed replay too.
-    EXPECT_GE(matched, live.size());
+    EXPECT_GE(matched, live.size()) << "last frame " << last;
     player.play_stop();
     std::filesystem::remove_all(dir);
 }

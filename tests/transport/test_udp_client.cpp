@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -170,4 +171,49 @@ TEST(UdpClient, NoCallbackMeansDataIsDiscarded)
     std::this_thread::sleep_for(20ms);
     close(peer);
     // Destroyed while connected: must end the thread cleanly.
+}
+
+// The receive thread of a busy machine is sometimes descheduled for a few
+// milliseconds; the socket's queue must hold the rows that arrive meanwhile.
+// Here the first callback holds the thread until five frames of rows (at
+// 9544 bytes each) have been sent: none of them may be lost.
+TEST(UdpClient, RowsThatArriveWhileTheReceiveThreadIsHeldUpAreKept)
+{
+    std::ifstream limit_file("/proc/sys/net/core/rmem_max");
+    long limit = 0;
+    if (!(limit_file >> limit) || limit < (4 << 20)) {
+        GTEST_SKIP() << "the kernel caps socket receive buffers at " << limit << " bytes";
+    }
+    struct Held {
+        std::atomic<bool> release{false};
+        std::atomic<int> count{0};
+        static void callback(void* user, char*, unsigned int)
+        {
+            auto* self = static_cast<Held*>(user);
+            if (self->count++ == 0) {
+                while (!self->release) {
+                    std::this_thread::sleep_for(1ms);
+                }
+            }
+        }
+    } held;
+    const uint16_t port = loopback::closed_port();
+    const int peer = loopback::bound_socket(SOCK_DGRAM);
+    ExtInterface_UDP_client client;
+    client.registRecvCallback(&Held::callback, &held);
+    ExtInterface_UDP_client::IpSettings s("127.0.0.1", port, "127.0.0.1", loopback::local_port(peer), 1000);
+    ASSERT_TRUE(client.connect(s));
+    const std::string row(9544, 'r');
+    const sockaddr_in to = loopback::address(port);
+    sendto(peer, row.data(), row.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ASSERT_TRUE(loopback::wait_for([&] { return held.count == 1; }));
+    const int kRows = 5 * 56;
+    for (int i = 0; i < kRows; ++i) {
+        sendto(peer, row.data(), row.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    held.release = true;
+    EXPECT_TRUE(loopback::wait_for([&] { return held.count == kRows + 1; }));
+    EXPECT_EQ(held.count, kRows + 1);
+    client.disconnect();
+    close(peer);
 }

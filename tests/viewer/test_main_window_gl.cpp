@@ -80,10 +80,18 @@ private slots:
 
     void firmware_status_from_a_library_thread_is_queued() {
         MainWindow w;
+        QList<int> progress;
+        connect(&w, &MainWindow::send_main_firmware_progress, &w, [&](int v) { progress << v; });
         std::thread library([&] {
             MainWindow::firmware_status(&w, "PG57");
             MainWindow::firmware_status(&w, "FW upload done");
             MainWindow::firmware_status(&w, "PGxx");
+            // As the library words its reports: the whole part moves the bar.
+            MainWindow::firmware_status(&w, "PG25.000000");
+            MainWindow::firmware_status(&w, "PG");
+            MainWindow::firmware_status(&w, "PG57abc");
+            MainWindow::firmware_status(&w, "PG99999999999");
+            MainWindow::firmware_status(&w, "PG57");
         });
         library.join();
         // Nothing reached the GUI widgets from the library thread itself.
@@ -92,10 +100,14 @@ private slots:
         QVERIFY(w.log_panel()->text().isEmpty());
         QCoreApplication::processEvents();
         QCOMPARE(bar->value(), 57);
+        QCOMPARE(progress, (QList<int>{57, 25, 57}));
         const QStringList lines = w.log_panel()->text().split('\n');
-        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.size(), 5);
         QVERIFY(lines[0].endsWith("] FW upload done"));
         QVERIFY(lines[1].endsWith("] PGxx"));
+        QVERIFY(lines[2].endsWith("] PG"));
+        QVERIFY(lines[3].endsWith("] PG57abc"));
+        QVERIFY(lines[4].endsWith("] PG99999999999"));
     }
 
     void speed_change_before_any_file_is_harmless() {

@@ -1,8 +1,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QtTest>
@@ -13,6 +17,7 @@
 #include "panels/menu_image.hpp"
 #include "panels/menu_pointcloud.hpp"
 #include "panels/tool_user.hpp"
+#include "modal_answerer.hpp"
 
 template <typename T>
 T* child(QWidget& w, const char* name) {
@@ -26,6 +31,8 @@ class TestPanels : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs); }
+
     void connection_window_starts_from_fixed_defaults() {
         menu_connection w;
         QCOMPARE(w.windowTitle(), QString("TQ Connection"));
@@ -163,6 +170,152 @@ private slots:
         QVERIFY(menu_device_user::field_ok("2000", k::port));
         QVERIFY(!menu_device_user::field_ok("20.00", k::port));
         QVERIFY(!menu_device_user::field_ok("", k::port));
+    }
+
+    void device_window_starts_with_the_proposed_network_and_hides_the_firmware_row() {
+        menu_device_user w;
+        QCOMPARE(w.windowTitle(), QString("TQ Device Settings"));
+        auto* tabs = child<QTabWidget>(w, "tabFunction");
+        QCOMPARE(tabs->count(), 1);
+        QCOMPARE(tabs->tabText(0), QString("Update"));
+        const std::pair<const char*, const char*> fields[] = {
+            {"le_tq_ip", "192.168.1.10"}, {"le_tq_port", "2000"},     {"le_pc_ip", "192.168.1.15"},
+            {"le_pc_port", "2000"},       {"le_gateway", "192.168.1.1"}, {"le_netmask", "255.255.255.0"},
+        };
+        for (const auto& f : fields)
+            QCOMPARE(child<QLineEdit>(w, f.first)->text(), QString(f.second));
+        QCOMPARE(w.network().size(), size_t(7));
+        w.show();
+        for (const char* name : {"lel_firmware_update", "lel_fw", "le_fw_file", "btn_fw_file", "btn_fw_upload",
+                                 "pb_firmware_update"})
+            QVERIFY2(!child<QWidget>(w, name)->isVisible(), name);
+        QVERIFY(child<QPushButton>(w, "btn_change_network")->isVisible());
+        QCOMPARE(child<QProgressBar>(w, "pb_firmware_update")->value(), 0);
+    }
+
+    void network_change_checks_all_six_fields() {
+        struct Case {
+            const char* field;
+            const char* text;
+            bool passes;
+        };
+        const Case cases[] = {
+            {"le_tq_ip", "192.168.1", false},  {"le_gateway", "192..1.1", false},
+            {"le_netmask", "abc.def.ghi.jkl", true}, {"le_pc_ip", "1.2.3.4", true},
+            {"le_pc_port", "20.00", false},    {"le_tq_port", "", false},
+            {"le_tq_port", "2000", true},      {"le_pc_ip", "10.0.0.1.", false},
+        };
+        for (const Case& c : cases) {
+            menu_device_user w;
+            int changes = 0;
+            connect(&w, &menu_device_user::send_menu_current_network, [&](std::vector<QString>&) { ++changes; });
+            ModalAnswerer answers;
+            child<QLineEdit>(w, c.field)->setText(c.text);
+            child<QPushButton>(w, "btn_change_network")->click();
+            const QString what = QString("%1 = '%2'").arg(c.field, c.text);
+            QVERIFY2(changes == (c.passes ? 1 : 0), qPrintable(what));
+            QVERIFY2(answers.boxes.size() == (c.passes ? 0u : 1u), qPrintable(what));
+            if (c.passes)
+                continue;
+            QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
+            QCOMPARE(answers.boxes[0].title, QString("IP Setting fail"));
+            QCOMPARE(answers.boxes[0].text, QString("IP setting apply fail. Check the format"));
+            QCOMPARE(w.network()[0], QString("192.168.1.10"));  // a refused change keeps the list
+        }
+
+        menu_device_user w;
+        std::vector<QString> sent;
+        connect(&w, &menu_device_user::send_menu_current_network, [&](std::vector<QString>& v) { sent = v; });
+        child<QLineEdit>(w, "le_tq_ip")->setText("10.1.1.20");
+        child<QLineEdit>(w, "le_pc_port")->setText("7000");
+        child<QPushButton>(w, "btn_change_network")->click();
+        const std::vector<QString> expected = {"10.1.1.20", "2000", "192.168.1.15", "7000", "192.168.1.1",
+                                               "255.255.255.0"};
+        QCOMPARE(sent, expected);
+        QCOMPARE(w.network(), expected);
+    }
+
+    void ports_for_the_sensor_are_plain_decimal_numbers() {
+        const std::pair<const char*, int> good[] = {{"2000", 2000}, {"1", 1}, {"65535", 65535}, {"07000", 7000}};
+        for (const auto& g : good) {
+            int port = -1;
+            QVERIFY2(menu_device_user::port_number(g.first, port), g.first);
+            QCOMPARE(port, g.second);
+        }
+        for (const char* bad : {"", "0", "65536", "99999999999", "20x0", " 2000", "+2000", "-1", "0x10", "２０００"}) {
+            int port = -1;
+            QVERIFY2(!menu_device_user::port_number(QString::fromUtf8(bad), port), bad);
+            QCOMPARE(port, -1);
+        }
+    }
+
+    void current_connection_fills_the_first_fields() {
+        menu_device_user w;
+        std::vector<QString> current = {"127.0.0.1", "4000", "0.0.0.0", "0"};
+        w.get_menu_current_network(current);
+        QCOMPARE(child<QLineEdit>(w, "le_tq_ip")->text(), QString("127.0.0.1"));
+        QCOMPARE(child<QLineEdit>(w, "le_tq_port")->text(), QString("4000"));
+        QCOMPARE(child<QLineEdit>(w, "le_pc_ip")->text(), QString("0.0.0.0"));
+        QCOMPARE(child<QLineEdit>(w, "le_pc_port")->text(), QString("0"));
+        QCOMPARE(child<QLineEdit>(w, "le_gateway")->text(), QString("192.168.1.1"));
+        QCOMPARE(child<QLineEdit>(w, "le_netmask")->text(), QString("255.255.255.0"));
+        std::vector<QString> too_long(9, "x");
+        w.get_menu_current_network(too_long);
+        QCOMPARE(w.network().size(), size_t(7));
+        QCOMPARE(child<QLineEdit>(w, "le_netmask")->text(), QString("x"));
+    }
+
+    void setting_file_save_and_firmware_requests() {
+        menu_device_user w;
+        QSignalSpy file(&w, &menu_device_user::send_menu_setting_file);
+        QSignalSpy save(&w, &menu_device_user::send_menu_flash_write);
+        QSignalSpy upload(&w, &menu_device_user::send_menu_firmware_upload);
+        ModalAnswerer answers;
+
+        child<QPushButton>(w, "btn_setting_apply")->click();  // an empty name is sent as it is
+        QCOMPARE(file.count(), 1);
+        QCOMPARE(file.at(0).at(0).toString(), QString());
+
+        QTemporaryDir dir;
+        const QString json = dir.path() + "/settings.json";
+        QFile out(json);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("{}");
+        out.close();
+        answers.answer_file(json);
+        child<QPushButton>(w, "btn_file_name")->click();
+        QCOMPARE(answers.file_requests.back().caption, QString("Choose the setting file."));
+        QCOMPARE(child<QLineEdit>(w, "le_file_name")->text(), json);
+        child<QPushButton>(w, "btn_setting_apply")->click();
+        QCOMPARE(file.at(1).at(0).toString(), json);
+        answers.answer_file("");  // cancelled: the field is emptied
+        child<QPushButton>(w, "btn_file_name")->click();
+        QCOMPARE(child<QLineEdit>(w, "le_file_name")->text(), QString());
+
+        child<QPushButton>(w, "btn_flash_write")->click();
+        QCOMPARE(save.count(), 1);
+        QCOMPARE(save.at(0).at(0).toBool(), true);
+
+        child<QPushButton>(w, "btn_fw_upload")->click();
+        QCOMPARE(upload.count(), 0);
+        QCOMPARE(answers.boxes.size(), size_t(1));
+        QCOMPARE(answers.boxes[0].title, QString("Warning"));
+        QCOMPARE(answers.boxes[0].text, QString("Firmware file wrong"));
+        child<QLineEdit>(w, "le_fw_file")->setText("/tmp/tqz_fw.bin");
+        child<QPushButton>(w, "btn_fw_upload")->click();
+        QCOMPARE(upload.count(), 1);
+        QCOMPARE(upload.at(0).at(0).toString(), QString("/tmp/tqz_fw.bin"));
+
+        auto* bar = child<QProgressBar>(w, "pb_firmware_update");
+        w.get_menu_firmware_progress(57);
+        QCOMPARE(bar->value(), 57);
+        w.get_menu_firmware_progress(-2);
+        QCOMPARE(bar->value(), 0);
+
+        w.get_menu_tcp_message("hello");
+        QCOMPARE(child<QTextEdit>(w, "te_log")->toPlainText(), QString("hello"));
+        child<QPushButton>(w, "btn_clear")->click();
+        QVERIFY(child<QTextEdit>(w, "te_log")->toPlainText().isEmpty());
     }
 
     void tool_bar_relays_applies_with_copies() {

@@ -2,9 +2,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -137,6 +139,11 @@ int run_info(const tqz::Args& args)
     }
     if (path.empty()) {
         return tqz::fail("info", "usage: tqz info FILE.bin [--json]");
+    }
+    // A directory opens as a stream too, with a size no file has.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+        return tqz::fail("info", path + " is not a regular file");
     }
     RecordingStats stats;
     if (!walk(path, stats)) {

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 
@@ -32,6 +33,28 @@ int64_t wall_clock_ticks() {
 
 std::string to_8bit(const QString& s) {
     return s.toLocal8Bit().toStdString();
+}
+
+// Frames of the open recording. The library reports the last frame number,
+// which is 4294967295 (0 - 1 in 32 bits) for a file without frames; the
+// replay needs the count, so that the last frame is shown too.
+uint64_t frame_count(VELKOR::LidarTQ& sensor) {
+    uint64_t last = 0;
+    if (!sensor.get_file_size(last) || last >= 0xFFFFFFFFull)
+        return 0;
+    return last + 1;
+}
+
+// The number of a firmware progress report, the text after "PG": the library
+// sends it with decimals ("25.000000"), of which the bar shows the whole part.
+// Anything else is no number, and the report is then logged as it came.
+bool progress_value(const QString& rest, int& value) {
+    static const QRegularExpression number("^([+-]?[0-9]{1,9})(\\.[0-9]+)?$");
+    const QRegularExpressionMatch m = number.match(rest);
+    if (!m.hasMatch())
+        return false;
+    value = m.captured(1).toInt();
+    return true;
 }
 
 // The wait cursor for the length of one operation, restored on every path.
@@ -284,7 +307,7 @@ void MainWindow::connect_play() {
     }
     emit send_main_log_message(QString("[Play mode] Connect File : ") + QString::fromLocal8Bit(play_path_8bit_.c_str()));
     emit send_main_stream_mode(false);
-    sensor_->get_file_size(total_frames_);
+    total_frames_ = frame_count(*sensor_);
     current_frame_ = 0;
     playbar_->set_total_frame(total_frames_);
     base_frame_rate_ = 10.0;
@@ -336,8 +359,7 @@ void MainWindow::get_main_device_disconnect() {
         sensor_->play_stop();
         emit send_main_log_message("[Play mode] Disconnect File : " + play_file_path_);
     } else {
-        if (recording_)
-            sensor_->record_stop();
+        end_recording();
         emit send_main_log_message("[Stream mode] Disconnect TQ Device");
     }
     // Without a sensor every tick returns at once; a stopped timer costs nothing.
@@ -392,16 +414,29 @@ void MainWindow::get_main_playmode_speed(double val) {
     emit send_main_playmode_FPS(base_frame_rate_ * speed_);
 }
 
+void MainWindow::end_recording() {
+    if (!recording_)
+        return;
+    if (sensor_)
+        sensor_->record_stop();
+    recording_ = false;
+    emit send_main_record_status(false);
+}
+
 void MainWindow::get_main_playmode_record(bool enable) {
     if (!enable) {
-        if (sensor_)
+        // A replay's recorder is the open file; releasing it would end the replay.
+        if (sensor_ && !play_mode_)
             sensor_->record_stop();
         recording_ = false;
         emit send_main_record_status(false);
         return;
     }
-    if (!sensor_)
+    // Without a sensor nothing records; say so, or the play bar's clock runs on.
+    if (!sensor_) {
+        emit send_main_record_status(false);
         return;
+    }
     const QString dir =
         QFileDialog::getExistingDirectory(nullptr, "Record TQ Data", QDir::homePath(), QFileDialog::ShowDirsOnly);
     if (dir.isEmpty()) {
@@ -409,7 +444,17 @@ void MainWindow::get_main_playmode_record(bool enable) {
         emit send_main_record_status(false);
         return;
     }
-    sensor_->record_start(to_8bit(dir + "/"));
+    if (!sensor_->record_start(to_8bit(dir + "/"))) {
+        // A failed open leaves its recorder in place, which would refuse every
+        // later start; a replay's recorder is the file being played.
+        if (!play_mode_)
+            sensor_->record_stop();
+        recording_ = false;
+        emit send_main_record_status(false);
+        QMessageBox::warning(this, tr("Warning"), tr("Record start failed! Please check the directory."),
+                             QMessageBox::Ok);
+        return;
+    }
     recording_ = true;
     emit send_main_record_status(true);
 }
@@ -417,8 +462,8 @@ void MainWindow::get_main_playmode_record(bool enable) {
 void MainWindow::get_main_setting_file(QString dir) {
     if (!sensor_)
         return;
-    if (!play_mode_ && recording_)
-        sensor_->record_stop();
+    if (!play_mode_)
+        end_recording();
     sensor_->stop();
     if (play_mode_)
         return;
@@ -438,8 +483,8 @@ void MainWindow::get_main_setting_file(QString dir) {
 void MainWindow::get_main_flash_write(bool enable) {
     if (!sensor_ || !enable)
         return;
-    if (!play_mode_ && recording_)
-        sensor_->record_stop();
+    if (!play_mode_)
+        end_recording();
     sensor_->stop();
     if (sensor_->json_write_to_memory())
         QThread::msleep(100);
@@ -452,9 +497,9 @@ void MainWindow::get_main_flash_write(bool enable) {
 void MainWindow::get_main_network_change(std::vector<QString>& msg) {
     if (msg.size() < 6)
         return;
-    bool tq_port_ok = false, pc_port_ok = false;
-    const int tq_port = msg[1].toInt(&tq_port_ok, 10);
-    const int pc_port = msg[3].toInt(&pc_port_ok, 10);
+    int tq_port = 0, pc_port = 0;
+    const bool tq_port_ok = menu_device_user::port_number(msg[1], tq_port);
+    const bool pc_port_ok = menu_device_user::port_number(msg[3], pc_port);
     nlohmann::json message = {{"IP_Setting",
                                {{"tq_ip", to_8bit(msg[0])},
                                 {"tq_port", tq_port},
@@ -467,7 +512,8 @@ void MainWindow::get_main_network_change(std::vector<QString>& msg) {
                              QMessageBox::Ok);
         return;
     }
-    // A port that is not a decimal number is refused like any other format fault.
+    // A port that is not a decimal number from 1 to 65535 would be written to
+    // the sensor's flash; it is refused like any other format fault.
     if (!tq_port_ok || !pc_port_ok) {
         QMessageBox::warning(this, tr("IP Setting fail"), tr("IP setting apply fail. Check the format"),
                              QMessageBox::Ok);
@@ -492,8 +538,8 @@ void MainWindow::get_main_firmware_upload(QString dir) {
         QMessageBox::warning(this, tr("Warning"), tr("Firmware remove fail. Please connect TQ-Z"), QMessageBox::Ok);
         return;
     }
-    if (!play_mode_ && recording_)
-        sensor_->record_stop();
+    if (!play_mode_)
+        end_recording();
     sensor_->stop();
     QThread::msleep(10);
     if (sensor_->tcp_fw_upload(to_8bit(dir).c_str()))
@@ -589,14 +635,10 @@ void MainWindow::firmware_status(void* user, std::string message) {
 }
 
 void MainWindow::get_main_log(QString msg) {
-    if (msg.startsWith("PG")) {
-        bool ok = false;
-        const int value = msg.mid(2).toInt(&ok, 10);
-        // A progress report without a number is logged as it came.
-        if (ok) {
-            emit send_main_firmware_progress(value);
-            return;
-        }
+    int value = 0;
+    if (msg.startsWith("PG") && progress_value(msg.mid(2), value)) {
+        emit send_main_firmware_progress(value);
+        return;
     }
     emit send_main_log_message(msg);
 }

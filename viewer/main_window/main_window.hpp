@@ -118,6 +118,8 @@ private:
     void connect_stream();
     void connect_play();
     int play_interval_ms() const;
+    // Stops a running stream recording and reports it off to the play bar.
+    void end_recording();
 
     Ui::MainWindow* ui;
     std::string play_path_8bit_;

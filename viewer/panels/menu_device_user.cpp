@@ -48,6 +48,19 @@ bool menu_device_user::field_ok(const QString& text, field_kind kind) {
     return true;
 }
 
+bool menu_device_user::port_number(const QString& text, int& port) {
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    const int value = text.toInt();
+    if (value < 1 || value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+
 void menu_device_user::on_btn_change_network_clicked() {
     const std::vector<QString> fields = {ui->le_tq_ip->text(),  ui->le_tq_port->text(), ui->le_pc_ip->text(),
                                          ui->le_pc_port->text(), ui->le_gateway->text(), ui->le_netmask->text()};

@@ -23,6 +23,8 @@ public:
     // Format check of one network field: an address has exactly three dots
     // and four non-empty parts; a port is non-empty and has no dot.
     static bool field_ok(const QString& text, field_kind kind);
+    // A port as the sensor takes it: decimal digits only, 1 to 65535.
+    static bool port_number(const QString& text, int& port);
     const std::vector<QString>& network() const { return network_; }
 
 signals:

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QDateTime>
+#include <QLocale>
 #include <QDir>
 #include <QFileDialog>
 #include <QTimer>
@@ -31,8 +32,22 @@ QString tool_playbar::fps_text() const {
     return ui->le_fps->text();
 }
 
+namespace {
+
+// A double in its shortest general form: 100 stays "100", never "1e+02".
+QString shortest(double v) {
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+}  // namespace
+
+QString tool_playbar::record_clock_text(qint64 elapsed_ms) {
+    // Minutes and seconds of a UTC time that many seconds after the epoch.
+    return "Record : " + QDateTime::fromSecsSinceEpoch(elapsed_ms / 1000, Qt::UTC).toString("mm'm'ss's'");
+}
+
 void tool_playbar::refresh_frame_text() {
-    ui->le_frame_control->setText(tr("Frame : [%1/%2]").arg(current_frame_).arg(total_frames_));
+    ui->le_frame_control->setText(tr("Frame : [%1/%2]").arg(shortest(current_frame_), shortest(total_frames_)));
 }
 
 void tool_playbar::set_current_frame(uint64_t n) {
@@ -43,12 +58,14 @@ void tool_playbar::set_current_frame(uint64_t n) {
 
 void tool_playbar::set_total_frame(uint64_t n) {
     total_frames_ = static_cast<double>(n);
-    ui->sl_frame_control->setMaximum(static_cast<int>(total_frames_ - 1));
+    // An empty recording keeps the range 0..0: a maximum of -1 would drag the
+    // minimum below 0 and report a negative frame.
+    ui->sl_frame_control->setMaximum(n > 0 ? static_cast<int>(total_frames_ - 1) : 0);
     refresh_frame_text();
 }
 
 void tool_playbar::get_tool_FPS(double val) {
-    ui->le_fps->setText(tr("%1 FPS").arg(std::floor(val * 10.0) / 10.0));
+    ui->le_fps->setText(tr("%1 FPS").arg(shortest(std::floor(val * 10.0) / 10.0)));
 }
 
 void tool_playbar::get_tool_stream_mode(bool enable) {
@@ -60,6 +77,13 @@ void tool_playbar::get_tool_stream_mode(bool enable) {
 
 void tool_playbar::get_tool_record_status(bool enable) {
     recording_ = enable;
+    // Recording refused or ended elsewhere (cancelled dialog, failed start,
+    // disconnect): no clock may keep counting a recording that is not made.
+    if (!enable) {
+        record_clock_->stop();
+        ui->le_frame->clear();
+        ui->le_frame->hide();
+    }
     ui->btn_record->setToolTip(enable ? tr("Record Stop") : tr("Record"));
     ui->btn_record->setStyleSheet(enable ? "QPushButton{image: url(:/icon/icon/icon_record_stop.png)}"
                                          : "QPushButton{image: url(:/icon/icon/icon_record.png)}");
@@ -115,19 +139,17 @@ void tool_playbar::on_btn_record_clicked() {
         ui->le_frame->hide();
         return;
     }
-    emit send_tool_record(true);
+    // The clock starts before the request: the main window answers at once,
+    // and a refusal (no directory, failed start) stops it again.
     // Ten refreshes a second are plenty for a seconds display.
     record_clock_->start(100);
     record_start_.start();
     ui->le_frame->show();
+    emit send_tool_record(true);
 }
 
 void tool_playbar::get_tool_record_frame() {
-    const qint64 seconds = record_start_.elapsed() / 1000;
-    QString text = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString("mm:ss");
-    text.insert(5, "s");
-    text.insert(2, "m");
-    ui->le_frame->setText("Record : " + text);
+    ui->le_frame->setText(record_clock_text(record_start_.elapsed()));
 }
 
 void tool_playbar::on_btn_capture_clicked() {

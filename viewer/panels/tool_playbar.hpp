@@ -26,6 +26,9 @@ public:
     void set_total_frame(uint64_t n);
     bool repeat() const { return repeat_; }
     QString fps_text() const;
+    // The record field's text after elapsed_ms of recording: "Record : 01m05s"
+    // after 65 s; minutes wrap at 60.
+    static QString record_clock_text(qint64 elapsed_ms);
 
 signals:
     void send_tool_play_button(bool enable);

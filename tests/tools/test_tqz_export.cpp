@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+#include <pcl/point_types.h>
+
+#include "api/lidar_tq.hpp"
+#include "chain_state_guard.hpp"
+#include "recording_files.hpp"
+#include "sim_recording.hpp"
+#include "tqz_run.hpp"
+
+using tqz_run::lines;
+using tqz_run::tqz;
+
+namespace {
+
+constexpr int kWholeFrames = 6;
+
+// Six frames of the simulated room, then a seventh cut off after 20 rows:
+// indexed, but it cannot assemble.
+class TqzExport : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new std::string(recording_files::fresh_dir("tqz_export"));
+        file_ = new std::string(*dir_ + "room.bin");
+        const recording_files::Bytes whole = sim_recording::room(kWholeFrames + 1, 100.0);
+        const std::size_t record = whole.size() / ((kWholeFrames + 1) * 56);
+        recording_files::Bytes cut(whole.begin(), whole.end() - static_cast<long>(36 * record));
+        ASSERT_TRUE(recording_files::write_file(*file_, cut));
+    }
+    static void TearDownTestSuite()
+    {
+        delete dir_;
+        delete file_;
+    }
+
+    // The scene get_scene replays for `frame`, processed or raw.
+    static VELKOR::LidarTQ::scene_t replayed(int frame, bool raw)
+    {
+        VELKOR::LidarTQ player;
+        player.set_signal_data_processing(!raw);
+        VELKOR::LidarTQ::scene_t scene;
+        EXPECT_TRUE(player.play_start(*file_));
+        EXPECT_TRUE(player.get_scene(scene, frame));
+        player.play_stop();
+        return scene;
+    }
+
+    chain_state_guard chain_;
+    static std::string* dir_;
+    static std::string* file_;
+};
+
+std::string* TqzExport::dir_ = nullptr;
+std::string* TqzExport::file_ = nullptr;
+
+template <typename T> bool same_bits(T a, T b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::vector<std::string> split(const std::string& line, char separator)
+{
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    std::string field;
+    while (std::getline(in, field, separator)) {
+        out.push_back(field);
+    }
+    return out;
+}
+
+} // namespace
+
+// Every value of the csv reads back to the very bits of the scene that
+// get_scene gives, processed and raw.
+TEST_F(TqzExport, CsvValuesReadBackBitForBit)
+{
+    for (const bool raw : {false, true}) {
+        SCOPED_TRACE(raw ? "raw" : "processed");
+        const std::string prefix = *dir_ + (raw ? "raw" : "processed");
+        const tqz_run::Result r =
+            tqz("export " + *file_ + " --frame 2 --out " + prefix + " --format csv" + (raw ? " --raw" : ""));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, prefix + ".csv\n");
+        EXPECT_EQ(r.err, "");
+
+        const VELKOR::LidarTQ::scene_t scene = replayed(2, raw);
+        const std::vector<std::string> text = lines(tqz_run::slurp(prefix + ".csv"));
+        ASSERT_EQ(text.size(), scene.depth.size() + 1);
+        EXPECT_EQ(text[0], "row,col,depth_ns,intensity,azimuth_rad,elevation_rad,x_mm,y_mm,z_mm");
+        const std::size_t cols = static_cast<std::size_t>(scene.cols);
+        std::size_t mismatches = 0;
+        for (std::size_t i = 0; i < scene.depth.size(); ++i) {
+            const std::vector<std::string> f = split(text[i + 1], ',');
+            ASSERT_EQ(f.size(), 9u) << text[i + 1];
+            const auto& p = scene.pointcloud[i];
+            const bool same = std::stoul(f[0]) == i / cols && std::stoul(f[1]) == i % cols &&
+                              same_bits(std::strtof(f[2].c_str(), nullptr), scene.depth[i]) &&
+                              std::stoul(f[3]) == scene.intensity[i] &&
+                              same_bits(std::strtod(f[4].c_str(), nullptr), p.azimuth) &&
+                              same_bits(std::strtod(f[5].c_str(), nullptr), p.elevation) &&
+                              same_bits(std::strtod(f[6].c_str(), nullptr), p.x) &&
+                              same_bits(std::strtod(f[7].c_str(), nullptr), p.y) &&
+                              same_bits(std::strtod(f[8].c_str(), nullptr), p.z);
+            if (!same && ++mismatches < 5) {
+                ADD_FAILURE() << "pixel " << i << ": " << text[i + 1];
+            }
+        }
+        EXPECT_EQ(mismatches, 0u);
+    }
+}
+
+// --all writes prefix + six-digit frame number, skips the frame that does
+// not assemble (and says so), and PCL's own reader takes every file as an
+// organised cloud of the scene's points, in metres.
+TEST_F(TqzExport, AllFramesAsPcdReadByPcl)
+{
+    const std::string prefix = *dir_ + "pcd/run_";
+    std::filesystem::create_directories(*dir_ + "pcd");
+    const tqz_run::Result r = tqz("export " + *file_ + " --all --out " + prefix);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kWholeFrames; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06d.pcd", i);
+        expected.push_back(prefix + name);
+    }
+    EXPECT_EQ(lines(r.out), expected);
+    EXPECT_EQ(r.err, "tqz export: skipped 1 of 7 frames that do not assemble: 6\n");
+
+    const VELKOR::LidarTQ::scene_t scene = replayed(4, false);
+    pcl::PointCloud<pcl::PointXYZI> cloud;
+    ASSERT_EQ(pcl::io::loadPCDFile(expected[4], cloud), 0);
+    EXPECT_EQ(cloud.width, static_cast<uint32_t>(scene.cols));
+    EXPECT_EQ(cloud.height, 56u);
+    ASSERT_EQ(cloud.size(), scene.depth.size());
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+        const auto& p = scene.pointcloud[i];
+        const auto& q = cloud[i];
+        mismatches += q.x == static_cast<float>(p.x / 1000.0) && q.y == static_cast<float>(p.y / 1000.0) &&
+                              q.z == static_cast<float>(p.z / 1000.0) && q.intensity == scene.intensity[i]
+                          ? 0
+                          : 1;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    // The header is the one PCL's ASCII writer produces.
+    const std::string text = tqz_run::slurp(expected[4]);
+    EXPECT_EQ(text.rfind("# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS x y z intensity\n"
+                         "SIZE 4 4 4 4\nTYPE F F F F\nCOUNT 1 1 1 1\nWIDTH 192\nHEIGHT 56\n"
+                         "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 10752\nDATA ascii\n",
+                         0),
+              0u);
+}
+
+TEST_F(TqzExport, PlyHasASaneHeaderAndReadsBack)
+{
+    const std::string prefix = *dir_ + "frame3.ply";
+    const tqz_run::Result r = tqz("export " + *file_ + " --frame 3 --out " + prefix + " --format ply");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, prefix + "\n"); // an --out that ends in the extension is taken as it is
+
+    const VELKOR::LidarTQ::scene_t scene = replayed(3, false);
+    const std::vector<std::string> text = lines(tqz_run::slurp(prefix));
+    const std::vector<std::string> header = {"ply",
+                                             "format ascii 1.0",
+                                             "comment frame 3 of room.bin, metres",
+                                             "element vertex 10752",
+                                             "property float x",
+                                             "property float y",
+                                             "property float z",
+                                             "property float intensity",
+                                             "end_header"};
+    ASSERT_GE(text.size(), header.size());
+    EXPECT_EQ(std::vector<std::string>(text.begin(), text.begin() + static_cast<long>(header.size())),
+              header);
+    EXPECT_EQ(text.size() - header.size(), scene.depth.size());
+    EXPECT_EQ(split(text[header.size()], ' ').size(), 4u);
+
+    pcl::PointCloud<pcl::PointXYZI> cloud;
+    ASSERT_EQ(pcl::io::loadPLYFile(prefix, cloud), 0);
+    ASSERT_EQ(cloud.size(), scene.depth.size());
+    EXPECT_EQ(cloud[100].x, static_cast<float>(scene.pointcloud[100].x / 1000.0));
+    EXPECT_EQ(cloud[100].intensity, scene.intensity[100]);
+}
+
+// Every failure is one line on stderr and exit 1; an empty index is no
+// frame, never 4294967295 of them.
+TEST_F(TqzExport, FailuresAreOneClearLine)
+{
+    const std::string empty = *dir_ + "empty.bin";
+    const std::string shorts = *dir_ + "short_records.bin";
+    ASSERT_TRUE(recording_files::write_file(empty, {}));
+    recording_files::Bytes only_short;
+    for (int i = 0; i < 3; ++i) {
+        recording_files::append(only_short, recording_files::record(i, recording_files::datagram(0, 200)));
+    }
+    ASSERT_TRUE(recording_files::write_file(shorts, only_short));
+    const std::string out = " --out " + *dir_ + "x";
+    const struct {
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {"export " + *dir_ + "missing.bin --all" + out, "cannot open " + *dir_ + "missing.bin"},
+        {"export " + *dir_ + " --all" + out, *dir_ + " is not a regular file"},
+        {"export " + empty + " --all" + out, empty + " holds no complete frame"},
+        {"export " + shorts + " --frame 0" + out, shorts + " holds no complete frame"},
+        {"export " + *file_ + " --frame 7" + out, "frame 7 is not in " + *file_ + " (frames 0..6)"},
+        {"export " + *file_ + " --frame 6" + out,
+         "frame 6 of " + *file_ + " does not assemble (rows missing or broken)"},
+        {"export " + *file_ + out, "give --frame N or --all"},
+        {"export " + *file_ + " --all --frame 1" + out, "give --frame N or --all"},
+        {"export " + *file_ + " --frame -1" + out, "--frame needs a frame number 0 or more, not '-1'"},
+        {"export " + *file_ + " --frame 1", "--out PREFIX is required"},
+        {"export " + *file_ + " --frame 1 --format xyz" + out, "--format is pcd, ply or csv, not 'xyz'"},
+        {"export " + *file_ + " --frame 1 --out " + *dir_ + "no/such/dir/x",
+         "cannot write " + *dir_ + "no/such/dir/x.pcd"},
+    };
+    for (const auto& c : cases) {
+        const tqz_run::Result r = tqz(c.args);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+        EXPECT_EQ(r.err, "tqz export: " + c.message + "\n") << c.args;
+        EXPECT_EQ(r.err.find("4294967295"), std::string::npos);
+    }
+}
+
+TEST_F(TqzExport, HelpNamesTheFilesOfAll)
+{
+    const tqz_run::Result r = tqz("export --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("scans/run_000000.pcd"), std::string::npos) << r.out;
+}

@@ -1,0 +1,343 @@
+// tqz export: writes scenes of a recording as point-cloud or table files.
+//
+// Frames are replayed through LidarTQ exactly as the viewer replays them
+// (play_start, get_scene with an index), so an exported scene is the scene
+// the viewer shows: processed, or raw with --raw (the correcting modules off;
+// points are generated either way).
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "api/lidar_tq.hpp"
+#include "command.hpp"
+#include "link_options.hpp"
+
+namespace {
+
+const char kName[] = "export";
+const char kUsage[] = "export FILE.bin (--frame N | --all) --out PREFIX [--format pcd|ply|csv] [--raw]  "
+                      "write scenes (see tqz export --help)";
+const char kHelp[] =
+    "usage: tqz export FILE.bin (--frame N | --all) --out PREFIX [--format pcd|ply|csv] [--raw]\n"
+    "\n"
+    "Replays frames of a recording and writes each scene to a file; prints the\n"
+    "path of every file written.\n"
+    "\n"
+    "  --frame N     frame N of the recording's index (0 is the first)\n"
+    "  --all         every frame of the index\n"
+    "  --out PREFIX  --frame writes PREFIX.EXT (PREFIX as is when it already\n"
+    "                ends in .EXT); --all writes PREFIX followed by the frame\n"
+    "                number in six digits: --out scans/run_ gives\n"
+    "                scans/run_000000.pcd, scans/run_000001.pcd, ...\n"
+    "  --format      pcd (default): ASCII PCD 0.7, fields x y z intensity,\n"
+    "                an organised cloud of rows x cols points, metres;\n"
+    "                ply: ASCII PLY, vertices x y z intensity, metres;\n"
+    "                csv: one line per pixel, header\n"
+    "                row,col,depth_ns,intensity,azimuth_rad,elevation_rad,x_mm,y_mm,z_mm\n"
+    "                with every value printed so that it reads back exactly\n"
+    "  --raw         the scene as assembled, without the correcting modules\n"
+    "\n"
+    "Every pixel is written, a pixel without return as the point (0, 0, 0).\n"
+    "With --all, frames that do not assemble (rows missing, cut short at the\n"
+    "end of the recording) are skipped and named on stderr; the command fails\n"
+    "only when no frame could be written.\n";
+
+enum class Format { pcd, ply, csv };
+
+struct ExportOptions {
+    std::string file;
+    std::string prefix;
+    Format format = Format::pcd;
+    bool all = false;
+    long frame = -1;
+    bool raw = false;
+};
+
+const char* extension(Format format)
+{
+    switch (format) {
+    case Format::ply:
+        return "ply";
+    case Format::csv:
+        return "csv";
+    case Format::pcd:
+        break;
+    }
+    return "pcd";
+}
+
+// Empty string on success, else the error text.
+std::string parse(const tqz::Args& args, ExportOptions& o)
+{
+    bool have_frame = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        if (arg == "--all") {
+            o.all = true;
+            continue;
+        }
+        if (arg == "--raw") {
+            o.raw = true;
+            continue;
+        }
+        if (arg.empty() || arg[0] != '-') {
+            if (!o.file.empty()) {
+                return "one recording at a time ('" + o.file + "' and '" + arg + "')";
+            }
+            o.file = arg;
+            continue;
+        }
+        if (arg != "--frame" && arg != "--out" && arg != "--format") {
+            return "unknown option '" + arg + "'";
+        }
+        if (!tqz::option_value(args, i, value)) {
+            return arg + " needs a value";
+        }
+        if (arg == "--frame") {
+            double number = 0;
+            if (!tqz::parse_number(value, number) || number < 0 || number > 2147483647.0 ||
+                number != static_cast<long>(number)) {
+                return "--frame needs a frame number 0 or more, not '" + value + "'";
+            }
+            o.frame = static_cast<long>(number);
+            have_frame = true;
+        } else if (arg == "--out") {
+            o.prefix = value;
+        } else if (value == "pcd") {
+            o.format = Format::pcd;
+        } else if (value == "ply") {
+            o.format = Format::ply;
+        } else if (value == "csv") {
+            o.format = Format::csv;
+        } else {
+            return "--format is pcd, ply or csv, not '" + value + "'";
+        }
+    }
+    if (o.file.empty()) {
+        return "no recording given (usage: tqz export FILE.bin (--frame N | --all) --out PREFIX)";
+    }
+    if (have_frame == o.all) {
+        return "give --frame N or --all";
+    }
+    if (o.prefix.empty()) {
+        return "--out PREFIX is required";
+    }
+    return "";
+}
+
+std::string output_path(const ExportOptions& o, long frame)
+{
+    const std::string ext = std::string(".") + extension(o.format);
+    if (o.all) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%06ld", frame);
+        return o.prefix + number + ext;
+    }
+    const bool has_ext =
+        o.prefix.size() > ext.size() && o.prefix.compare(o.prefix.size() - ext.size(), ext.size(), ext) == 0;
+    return has_ext ? o.prefix : o.prefix + ext;
+}
+
+// The scene's image size as its vectors hold it: rows x cols when they fit,
+// else one row.
+void image_size(const VELKOR::LidarTQ::scene_t& scene, std::size_t points, std::size_t& width,
+                std::size_t& height)
+{
+    height = scene.rows > 0 ? static_cast<std::size_t>(scene.rows) : 1;
+    if (points == 0 || points % height != 0) {
+        height = 1;
+    }
+    width = points / height;
+}
+
+std::size_t point_count(const VELKOR::LidarTQ::scene_t& scene)
+{
+    std::size_t n = scene.depth.size();
+    n = std::min(n, scene.intensity.size());
+    return std::min(n, scene.pointcloud.size());
+}
+
+// mm to the metres point-cloud tools expect.
+float metres(double mm)
+{
+    return static_cast<float>(mm / 1000.0);
+}
+
+void write_pcd(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
+{
+    const std::size_t n = point_count(scene);
+    std::size_t width = 0;
+    std::size_t height = 0;
+    image_size(scene, n, width, height);
+    std::fprintf(out,
+                 "# .PCD v0.7 - Point Cloud Data file format\n"
+                 "VERSION 0.7\n"
+                 "FIELDS x y z intensity\n"
+                 "SIZE 4 4 4 4\n"
+                 "TYPE F F F F\n"
+                 "COUNT 1 1 1 1\n"
+                 "WIDTH %zu\n"
+                 "HEIGHT %zu\n"
+                 "VIEWPOINT 0 0 0 1 0 0 0\n"
+                 "POINTS %zu\n"
+                 "DATA ascii\n",
+                 width, height, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto& p = scene.pointcloud[i];
+        std::fprintf(out, "%.9g %.9g %.9g %.9g\n", metres(p.x), metres(p.y), metres(p.z),
+                     static_cast<float>(scene.intensity[i]));
+    }
+}
+
+void write_ply(FILE* out, const VELKOR::LidarTQ::scene_t& scene, const std::string& source, long frame)
+{
+    const std::size_t n = point_count(scene);
+    std::fprintf(out,
+                 "ply\n"
+                 "format ascii 1.0\n"
+                 "comment frame %ld of %s, metres\n"
+                 "element vertex %zu\n"
+                 "property float x\n"
+                 "property float y\n"
+                 "property float z\n"
+                 "property float intensity\n"
+                 "end_header\n",
+                 frame, std::filesystem::path(source).filename().string().c_str(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto& p = scene.pointcloud[i];
+        std::fprintf(out, "%.9g %.9g %.9g %.9g\n", metres(p.x), metres(p.y), metres(p.z),
+                     static_cast<float>(scene.intensity[i]));
+    }
+}
+
+// %.9g for floats and %.17g for doubles: enough digits that every value
+// reads back to the same bits.
+void write_csv(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
+{
+    const std::size_t n = point_count(scene);
+    std::size_t width = 0;
+    std::size_t height = 0;
+    image_size(scene, n, width, height);
+    std::fputs("row,col,depth_ns,intensity,azimuth_rad,elevation_rad,x_mm,y_mm,z_mm\n", out);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto& p = scene.pointcloud[i];
+        std::fprintf(out, "%zu,%zu,%.9g,%u,%.17g,%.17g,%.17g,%.17g,%.17g\n", i / width, i % width,
+                     static_cast<double>(scene.depth[i]), static_cast<unsigned>(scene.intensity[i]),
+                     p.azimuth, p.elevation, p.x, p.y, p.z);
+    }
+}
+
+bool write_scene(const ExportOptions& o, const VELKOR::LidarTQ::scene_t& scene, long frame,
+                 const std::string& path)
+{
+    FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) {
+        return false;
+    }
+    switch (o.format) {
+    case Format::pcd:
+        write_pcd(out, scene);
+        break;
+    case Format::ply:
+        write_ply(out, scene, o.file, frame);
+        break;
+    case Format::csv:
+        write_csv(out, scene);
+        break;
+    }
+    const bool failed = std::ferror(out) != 0;
+    return std::fclose(out) == 0 && !failed;
+}
+
+int run_export(const tqz::Args& args)
+{
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+    }
+    ExportOptions o;
+    const std::string error = parse(args, o);
+    if (!error.empty()) {
+        return tqz::fail(kName, error);
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(o.file, ec)) {
+        return tqz::fail(kName, std::filesystem::exists(o.file, ec) ? o.file + " is not a regular file"
+                                                                    : "cannot open " + o.file);
+    }
+
+    tqz::QuietLibraryOutput quiet;
+    VELKOR::LidarTQ lidar;
+    lidar.set_signal_data_processing(!o.raw);
+    if (!lidar.play_start(o.file)) {
+        lidar.play_stop();
+        return tqz::fail(kName, "cannot open " + o.file);
+    }
+    uint64_t last = 0;
+    lidar.get_file_size(last);
+    // The last frame number is the count minus one in 32 bits: an empty
+    // index reports 4294967295, which is no frame at all.
+    const uint32_t frames = static_cast<uint32_t>(last + 1);
+    if (frames == 0) {
+        lidar.play_stop();
+        return tqz::fail(kName, o.file + " holds no complete frame");
+    }
+    if (!o.all && static_cast<uint64_t>(o.frame) >= frames) {
+        lidar.play_stop();
+        return tqz::fail(kName, "frame " + std::to_string(o.frame) + " is not in " + o.file + " (frames 0.." +
+                                    std::to_string(frames - 1) + ")");
+    }
+
+    const long first = o.all ? 0 : o.frame;
+    const long end = o.all ? static_cast<long>(frames) : o.frame + 1;
+    VELKOR::LidarTQ::scene_t scene;
+    std::vector<long> skipped;
+    long written = 0;
+    for (long i = first; i < end; ++i) {
+        if (!lidar.get_scene(scene, static_cast<int>(i))) {
+            if (!o.all) {
+                lidar.play_stop();
+                return tqz::fail(kName, "frame " + std::to_string(i) + " of " + o.file +
+                                            " does not assemble (rows missing or broken)");
+            }
+            skipped.push_back(i);
+            continue;
+        }
+        const std::string path = output_path(o, i);
+        if (!write_scene(o, scene, i, path)) {
+            lidar.play_stop();
+            return tqz::fail(kName, "cannot write " + path);
+        }
+        std::fprintf(quiet.out, "%s\n", path.c_str());
+        ++written;
+    }
+    lidar.play_stop();
+
+    if (!skipped.empty()) {
+        std::string list;
+        for (std::size_t k = 0; k < skipped.size() && k < 10; ++k) {
+            list += (k ? ", " : "") + std::to_string(skipped[k]);
+        }
+        if (skipped.size() > 10) {
+            list += ", ...";
+        }
+        std::fprintf(stderr, "tqz export: skipped %zu of %" PRIu32 " frames that do not assemble: %s\n",
+                     skipped.size(), frames, list.c_str());
+    }
+    if (written == 0) {
+        return tqz::fail(kName, "no frame of " + o.file + " assembles");
+    }
+    return 0;
+}
+
+const tqz::CommandRegistrar registrar({kName, kUsage, &run_export});
+
+} // namespace

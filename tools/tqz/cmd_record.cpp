@@ -1,0 +1,300 @@
+// tqz record: records a sensor's live data stream into a `.bin` file and
+// prints the file's path.
+//
+// The recorder opens before the run command goes out, so the file begins
+// with the first datagram the sensor sends; it closes after the stop command
+// and a moment for the datagrams still in flight, so the last frame in the
+// file is usually cut short by the stop. The file is named as the recorder
+// names it: DIR/"%m-%d-%H-%M-%S".bin in local time.
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "api/lidar_tq.hpp"
+#include "command.hpp"
+#include "link_options.hpp"
+#include "recording/logger.hpp"
+
+namespace {
+
+const char kName[] = "record";
+const char kUsage[] =
+    "record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S] [--local ADDR[:PORT]] "
+    "[--timeout S]  record the live stream, print the file's path";
+const char kHelp[] = "usage: tqz record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S]\n"
+                     "                  [--local ADDR[:PORT]] [--timeout S]\n"
+                     "\n"
+                     "Records every UDP datagram the sensor sends into DIR/MM-DD-hh-mm-ss.bin\n"
+                     "(local time; DIR is created if missing) and prints that path on stdout.\n"
+                     "\n"
+                     "  --sensor ADDR[:PORT]  the sensor's command address (port 2000 if none)\n"
+                     "  --out DIR             directory of the recording\n"
+                     "  --frames N            stop after N frames have arrived (the file then\n"
+                     "                        holds at least N complete frames)\n"
+                     "  --seconds S           stop after S seconds\n"
+                     "  --local ADDR[:PORT]   the PC's own address (default any, port chosen by\n"
+                     "                        the system)\n"
+                     "  --timeout S           give up when no frame arrives for S seconds\n"
+                     "                        (default 10)\n"
+                     "Without --frames or --seconds it records until SIGINT or SIGTERM (Ctrl-C).\n"
+                     "A summary line goes to stderr; errors are one line on stderr and exit 1.\n";
+
+std::atomic<bool> g_stop_requested{false};
+
+void on_stop_signal(int)
+{
+    g_stop_requested = true;
+}
+
+struct RecordOptions {
+    VELKOR::IP_ADDRESS_T sensor;
+    VELKOR::IP_ADDRESS_T local{"0.0.0.0", 0};
+    std::string dir;
+    long frames = 0;      // 0: no frame limit
+    double seconds = 0.0; // 0: no time limit
+    double timeout_s = 10.0;
+};
+
+// Empty string on success, else the error text.
+std::string parse(const tqz::Args& args, RecordOptions& o)
+{
+    bool have_sensor = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        double number = 0;
+        if (arg != "--sensor" && arg != "--local" && arg != "--out" && arg != "--frames" &&
+            arg != "--seconds" && arg != "--timeout") {
+            return "unknown option '" + arg + "'";
+        }
+        if (!tqz::option_value(args, i, value)) {
+            return arg + " needs a value";
+        }
+        if (arg == "--sensor") {
+            if (!tqz::parse_endpoint(value, 2000, o.sensor)) {
+                return "bad sensor address '" + value + "'";
+            }
+            have_sensor = true;
+        } else if (arg == "--local") {
+            if (!tqz::parse_endpoint(value, 0, o.local)) {
+                return "bad local address '" + value + "'";
+            }
+        } else if (arg == "--out") {
+            if (value.empty()) {
+                return "--out needs a directory";
+            }
+            o.dir = value;
+        } else if (!tqz::parse_number(value, number) || !(number > 0) || number > 1e9) {
+            return arg + " needs a positive number, not '" + value + "'";
+        } else if (arg == "--frames") {
+            if (number != static_cast<long>(number)) {
+                return "--frames needs a whole number, not '" + value + "'";
+            }
+            o.frames = static_cast<long>(number);
+        } else if (arg == "--seconds") {
+            o.seconds = number;
+        } else {
+            o.timeout_s = number;
+        }
+    }
+    if (!have_sensor) {
+        return "--sensor ADDR[:PORT] is required";
+    }
+    if (o.dir.empty()) {
+        return "--out DIR is required";
+    }
+    if (o.frames > 0 && o.seconds > 0) {
+        return "give --frames or --seconds, not both";
+    }
+    return "";
+}
+
+// The directory as the recorder's name prefix, created when missing.
+bool prepare_dir(const std::string& dir, std::string& prefix, std::string& error)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(dir, ec)) {
+        std::filesystem::create_directories(dir, ec);
+        if (ec) {
+            error = "cannot create directory " + dir + ": " + ec.message();
+            return false;
+        }
+    } else if (!std::filesystem::is_directory(dir, ec)) {
+        error = dir + " is not a directory";
+        return false;
+    }
+    prefix = dir.back() == '/' ? dir : dir + "/";
+    return true;
+}
+
+// The file the recorder created: it names the file after the local time at
+// open, which lies between `before` and `after`. Of the names of that span,
+// the one modified last is this recording's.
+std::string recorded_file(const std::string& prefix, std::time_t before, std::time_t after)
+{
+    std::string best;
+    std::time_t best_mtime = 0;
+    for (std::time_t t = before; t <= after; ++t) {
+        std::tm local{};
+        localtime_r(&t, &local);
+        const std::string name = VELKOR::Logger::record_file_name(prefix, local);
+        struct stat st {};
+        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (best.empty() || st.st_mtime >= best_mtime)) {
+            best = name;
+            best_mtime = st.st_mtime;
+        }
+    }
+    return best;
+}
+
+struct FileSummary {
+    uint64_t records = 0;
+    uint64_t bytes = 0;
+};
+
+// Counts the records of a recording by their length fields.
+FileSummary summarise(const std::string& path)
+{
+    FileSummary s;
+    std::ifstream in(path, std::ios::binary);
+    unsigned char header[VELKOR::Logger::kHeaderSize];
+    uint64_t pos = 0;
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    s.bytes = end > 0 ? static_cast<uint64_t>(end) : 0;
+    while (s.bytes - pos >= sizeof header) {
+        in.seekg(static_cast<std::streamoff>(pos));
+        if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+            break;
+        }
+        uint64_t length = 0;
+        for (int i = 15; i >= 8; --i) {
+            length = (length << 8) | header[i];
+        }
+        if (length > s.bytes - pos - sizeof header) {
+            break;
+        }
+        pos += sizeof header + length;
+        ++s.records;
+    }
+    return s;
+}
+
+int run_record(const tqz::Args& args)
+{
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+    }
+    RecordOptions o;
+    std::string error = parse(args, o);
+    if (!error.empty()) {
+        return tqz::fail(kName, error);
+    }
+    std::string prefix;
+    if (!prepare_dir(o.dir, prefix, error)) {
+        return tqz::fail(kName, error);
+    }
+
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    std::string path;
+    long frames = 0;
+    double elapsed_s = 0.0;
+    {
+        tqz::QuietLibraryOutput quiet;
+        VELKOR::LidarTQ lidar;
+        // Scenes are only counted here: the correcting modules would cost CPU
+        // for nothing. The recording holds the raw datagrams either way.
+        lidar.set_signal_data_processing(false);
+        if (!tqz::connect_sensor(kName, lidar, o.sensor, o.local)) {
+            return 1;
+        }
+        const std::time_t before = std::time(nullptr);
+        const bool recording = lidar.record_start(prefix);
+        const std::time_t after = std::time(nullptr);
+        if (!recording) {
+            lidar.record_stop();
+            lidar.disconnect();
+            return tqz::fail(kName, "cannot create a recording in " + o.dir);
+        }
+        path = recorded_file(prefix, before, after);
+        if (!lidar.run()) {
+            lidar.stop();
+            lidar.record_stop();
+            lidar.disconnect();
+            if (!path.empty()) {
+                std::remove(path.c_str());
+            }
+            return tqz::fail(kName, "the sensor did not take the run command");
+        }
+
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        auto last_frame = start;
+        const auto timeout = std::chrono::duration<double>(o.timeout_s);
+        const auto limit = std::chrono::duration<double>(o.seconds);
+        VELKOR::LidarTQ::scene_t scene;
+        bool stalled = false;
+        while (!g_stop_requested) {
+            const auto now = Clock::now();
+            if (o.seconds > 0 && now - start >= limit) {
+                break;
+            }
+            if (lidar.get_scene(scene)) {
+                last_frame = now;
+                if (++frames >= o.frames && o.frames > 0) {
+                    break;
+                }
+                continue;
+            }
+            if (now - last_frame >= timeout) {
+                stalled = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        elapsed_s = std::chrono::duration<double>(Clock::now() - start).count();
+        lidar.stop();
+        // Datagrams sent before the sensor took the stop are still on their way.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        lidar.record_stop();
+        lidar.disconnect();
+        if (path.empty()) {
+            return tqz::fail(kName, "the recording in " + o.dir + " cannot be found");
+        }
+        if (stalled) {
+            return tqz::fail(kName, "no frame arrived for " + std::to_string(o.timeout_s).substr(0, 5) +
+                                        " s; what arrived is in " + path);
+        }
+        std::fprintf(quiet.out, "%s\n", path.c_str());
+    }
+
+    const FileSummary summary = summarise(path);
+    std::fprintf(stderr, "tqz record: %llu datagrams (%llu bytes), %ld frames in %.2f s\n",
+                 static_cast<unsigned long long>(summary.records),
+                 static_cast<unsigned long long>(summary.bytes), frames, elapsed_s);
+    return 0;
+}
+
+const tqz::CommandRegistrar registrar({kName, kUsage, &run_record});
+
+} // namespace
