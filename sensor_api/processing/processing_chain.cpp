@@ -30,8 +30,10 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     offset_calibration->process(scene);
     walk_error->process(scene);
     adaptive_threshold->process(scene);
-    depth_completion->process(scene);
-    gen_pointcloud->process(scene);
+    if (!completion_points_.process(scene, *depth_completion, *gen_pointcloud)) {
+        depth_completion->process(scene);
+        gen_pointcloud->process(scene);
+    }
 }
 
 void processing_chain::set_signal_data_processing(bool enable)
