@@ -182,20 +182,27 @@ TEST(SimSensor, StreamsRowsInSlotOrderToTheTcpPeerPort)
     ASSERT_TRUE(sim.start());
     RawClient client(sim.port());
     client.send_text(R"({"command":"run"})");
-    // Rows come in slot order; a loaded machine may still drop one, so the
-    // check is on order, not on completeness.
-    int previous = -1;
+    // Rows come in slot order, frame after frame: (frame sequence, slot)
+    // strictly increases from datagram to datagram. A loaded machine may
+    // drop rows (even a frame's last rows and the next one's first), which
+    // leaves that order intact; a row sent early, late or twice breaks it.
+    uint64_t previous = 0;
+    bool first = true;
     int rows = 0;
     bool saw_last = false;
-    while (rows < 112) {
-        const auto d = client.datagram();
+    while ((rows < 112 || !saw_last) && rows < 560) {
+        const auto d = client.datagram(10000);
         ASSERT_GT(d.size(), 1080u);
+        const uint32_t sequence = static_cast<uint32_t>(u16(d, 0x00) | (u16(d, 0x02) << 16));
         const int slot = u16(d, 0x04);
-        if (previous >= 0 && slot <= previous) {
-            EXPECT_TRUE(previous >= 50 && slot <= 5) << previous << " -> " << slot;  // next frame
+        const uint64_t key = (static_cast<uint64_t>(sequence) << 16) | static_cast<uint64_t>(slot);
+        if (!first) {
+            ASSERT_GT(key, previous) << "frame " << (previous >> 16) << " slot " << (previous & 0xFFFF)
+                                     << " then frame " << sequence << " slot " << slot;
         }
+        first = false;
+        previous = key;
         saw_last = saw_last || slot == 55;
-        previous = slot;
         EXPECT_LT(slot, 56);
         EXPECT_EQ(u16(d, 0xA0), 56);
         EXPECT_EQ(d[0xAF], 0);
