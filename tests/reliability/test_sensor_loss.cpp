@@ -125,7 +125,7 @@ void expect_no_more_scenes(Lidar& lidar)
 
 TEST(SensorLoss, KilledSimulatorProcessThenRestarted)
 {
-    const int baseline = process_threads::count();
+    const int baseline = process_threads::baseline();
     auto sim = std::make_unique<SimProcess>();
     ASSERT_TRUE(sim->start(0));
     const int port = sim->port();
@@ -175,7 +175,7 @@ TEST(SensorLoss, StoppedInProcessWhileStreamingAndRecording)
     auto sim = std::make_unique<VELKOR::SIM::SimSensor>(options);
     ASSERT_TRUE(sim->start());
     options.port = sim->port();
-    const int baseline = process_threads::count();
+    const int baseline = process_threads::baseline();
 
     auto session = std::make_unique<TQZ::DeviceSession>();
     ASSERT_TRUE(session->connect({"127.0.0.1", options.port}, {"127.0.0.1", 0}));

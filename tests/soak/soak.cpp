@@ -116,7 +116,7 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
     VELKOR::SIM::SimSensor sim(options);
     ASSERT_TRUE(sim.start());
     const int port = sim.port();
-    const int baseline_threads = process_threads::count();
+    const int baseline_threads = process_threads::baseline();
 
     const std::string prefix = std::string(VELKOR_TEST_TMP) + "/soak-" + std::to_string(::getpid()) + "-";
     auto session = std::make_unique<TQZ::DeviceSession>();

@@ -20,6 +20,16 @@ inline int count()
     return n;
 }
 
+// The count to come back to. A thread is started and joined first, so that
+// runtimes that add a helper thread of their own on the first thread
+// creation (ThreadSanitizer does) have done so before counting.
+inline int baseline()
+{
+    std::thread([] {}).join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return count();
+}
+
 // A joined thread leaves /proc/self/task at once, but one that detached or
 // is still exiting may linger a moment: waits up to `patience` for `expected`.
 inline int settle_to(int expected, std::chrono::milliseconds patience = std::chrono::milliseconds(500))

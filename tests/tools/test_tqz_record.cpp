@@ -89,7 +89,8 @@ TEST(TqzRecord, RecordsTheLiveStreamAt100FpsAndTheFramesReplay)
     std::printf("tqz record at 100 fps: %llu datagrams sent, %zu in the file\n",
                 static_cast<unsigned long long>(sent), recorded.size());
     EXPECT_EQ(r.err.rfind("tqz record: " + std::to_string(recorded.size()) + " datagrams", 0), 0u) << r.err;
-    const bool fell_behind = r.err.find("tqz record: warning: the recorder fell behind: ") != std::string::npos;
+    const bool fell_behind =
+        r.err.find("tqz record: warning: the recorder fell behind: ") != std::string::npos;
     // The kernel of a loaded machine may drop a datagram before the receive
     // thread reads it; nothing is lost from there to the file.
     EXPECT_LE(recorded.size(), sent);
@@ -141,6 +142,25 @@ TEST(TqzRecord, RecordsUntilInterrupted)
     ASSERT_EQ(r.status, 0) << r.err;
     uint64_t indexed = 0;
     EXPECT_GE(replayable_frames(r.out.substr(0, r.out.size() - 1), indexed), 3);
+}
+
+// A sensor that answers but sends nothing: the tool gives up after
+// --timeout and leaves no empty recording behind.
+TEST(TqzRecord, GivesUpWhenNoFrameArrives)
+{
+    struct Silent : VELKOR::SIM::DatagramSource {
+        bool next_frame(std::vector<std::vector<uint8_t>>&) override { return false; }
+    };
+    const std::string dir = recording_files::fresh_dir("tqz_record_silent");
+    VELKOR::SIM::SimSensor sim;
+    sim.set_datagram_source(std::make_shared<Silent>());
+    ASSERT_TRUE(sim.start());
+    const tqz_run::Result r = tqz("record " + sensor(sim.port()) + " --out " + dir + " --timeout 0.5");
+    sim.stop();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tqz record: no frame arrived for 0.500 s\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
 TEST(TqzRecord, FailuresAreOneClearLine)

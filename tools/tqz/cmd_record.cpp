@@ -196,7 +196,7 @@ FileSummary summarise(const std::string& path)
         pos += VELKOR::Logger::kHeaderSize + length;
         ++s.records;
         if (length <= VELKOR::Logger::kMinFramePayload) {
-            continue;  // no row: other traffic between the rows breaks no frame
+            continue; // no row: other traffic between the rows breaks no frame
         }
         const int row = head[16 + 4] | (head[16 + 5] << 8);
         run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
@@ -299,8 +299,14 @@ int run_record(const tqz::Args& args)
             return tqz::fail(kName, "the recording in " + o.dir + " cannot be found");
         }
         if (stalled) {
-            return tqz::fail(kName, "no frame arrived for " + std::to_string(o.timeout_s).substr(0, 5) +
-                                        " s; what arrived is in " + path);
+            const std::string waited =
+                "no frame arrived for " + std::to_string(o.timeout_s).substr(0, 5) + " s";
+            std::error_code ec;
+            if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+                std::filesystem::remove(path, ec); // an empty recording is no recording
+                return tqz::fail(kName, waited);
+            }
+            return tqz::fail(kName, waited + "; what arrived is in " + path);
         }
         std::fprintf(quiet.out, "%s\n", path.c_str());
     }
