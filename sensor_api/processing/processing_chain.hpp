@@ -47,6 +47,11 @@ public:
     std::shared_ptr<module_gen_pointcloud> gen_pointcloud;
 
 private:
+    // Global offset, offset calibration, walk error and adaptive threshold in
+    // one pass over the pixels when all four apply; false (scene untouched)
+    // otherwise. The same bits as the four modules in turn.
+    bool run_corrections(VELKOR::LidarTQ::scene_t& scene);
+
     // Depth completion and point generation in one pass, for the scenes on
     // which both would run; the same bits as the two modules in turn.
     depth_completion_points completion_points_;

@@ -230,6 +230,36 @@ TEST(ProcessingChain, ChangedDirectionsWithProcessingOnMatchTheReferenceFrameAft
     }
 }
 
+// The corrections run as one pass only while all four apply; each one
+// missing on its own must still give the reference's bits.
+TEST(ProcessingChain, EachCorrectionMissingOnItsOwnMatchesTheReference)
+{
+    chain_state_guard guard;
+    auto& chain = TQZ::shared_processing_chain();
+    for (int missing = 0; missing < 5; ++missing) {
+        TQZ::set_signal_data_processing(true);
+        chain.walk_error->set_parameters({-56548.832f, 0.17180148f, 56550.078f, 0.17181453f, 1258.0f, 702.8f});
+        switch (missing) {
+        case 0: chain.global_offset->set_parameters({4935.0f, 1.0f}); break;
+        case 1: chain.offset_calibration->enabled = false; break;
+        case 2: chain.walk_error->set_parameters({1.0f, 2.0f, 3.0f, 4.0f, 5.0f}); break;
+        case 3: chain.adaptive_threshold->enabled = false; break;
+        case 4: break;  // all four
+        }
+        for (uint32_t seed = 0; seed < 3; ++seed) {
+            scene_t fast = seed == 0 ? chain_scenes::realistic_scene(seed) : chain_scenes::random_scene(seed);
+            if (seed == 2) {
+                fast.ambient.resize(fast.ambient.size() / 2);  // too short for the threshold
+            }
+            scene_t plain = fast;
+            const auto settings = reference_chain::from_shared_chain();
+            TQZ::run_processing_chain(fast);
+            reference_chain::run(plain, settings);
+            ASSERT_TRUE(same_bits(fast, plain)) << "missing " << missing << " seed " << seed;
+        }
+    }
+}
+
 scene_t random_shaped_scene(int rows, int cols, uint32_t seed)
 {
     std::mt19937 rng(seed);
