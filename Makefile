@@ -3,11 +3,14 @@
 BUILD       ?= build
 BUILD_SAN   ?= build-sanitize
 BUILD_TSAN  ?= build-tsan
+BUILD_FUZZ  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+VELKOR_SOAK_SECONDS ?= 600
 JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize demo screenshot bench clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz soak demo screenshot bench clean
 
 all: build
 
@@ -34,6 +37,37 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(CTEST_JOBS)
 
+# The threaded tests (transports, session, recorder, firmware upload,
+# simulator) under ThreadSanitizer. Two throughput tests are left out: they
+# need the stream at full speed, which TSan's slowdown does not give.
+TSAN_TESTS := test_tcp_client test_udp_client test_serialport test_ext_interface_logplayer \
+  test_bounded_queue test_logger test_device_session test_session_recording test_stream_assembler \
+  test_record_replay test_command_channel test_fw_upload test_sim_sensor test_sim_firmware \
+  test_tqz_link test_sensor_loss test_sim_faults test_sim_replay
+TSAN_SKIP := RecordReplay.RoundTripAgainstTheSimulatorAt100Fps:SimEndToEnd.ScenesComeThroughTheApi
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_SANITIZE=thread \
+	  -DVELKOR_BUILD_VIEWER=OFF -DVELKOR_BUILD_BENCH=OFF
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TESTS) tqz
+	@set -e; for t in $(TSAN_TESTS); do \
+	  echo "== $$t"; \
+	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    $(BUILD_TSAN)/tests/$$t --gtest_filter=-$(TSAN_SKIP) --gtest_brief=1; \
+	done
+
+# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan+UBSan).
+FUZZ_TARGETS := stream_assembler replay recording tcp_reply fw_reply config_load json_file
+fuzz: deps
+	cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DVELKOR_BUILD_FUZZ=ON -DVELKOR_BUILD_VIEWER=OFF \
+	  -DVELKOR_BUILD_BENCH=OFF -DVELKOR_BUILD_TESTS=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target velkor_fuzz_seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
+	bash scripts/fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The long run against a faulty simulator, VELKOR_SOAK_SECONDS long.
+soak: build
+	VELKOR_SOAK_SECONDS=$(VELKOR_SOAK_SECONDS) $(BUILD)/tests/velkor_soak
+
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
@@ -45,4 +79,4 @@ bench: build
 	$(BUILD)/bench/velkor_bench
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ)

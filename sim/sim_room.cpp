@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "processing/direction_tables.hpp"
+#include "processing/module_offset_calibration.hpp"
 
 namespace VELKOR {
 namespace SIM {
@@ -78,6 +79,11 @@ double TimeModel::raw_ns(double true_ns, int row, int col, uint16_t intensity) c
 SimRoom::SimRoom(const SimOptions& options) : options_(options)
 {
     encoder.slots_field = options.slots_field;
+    // The residual delays the host's offset calibration removes, summed in
+    // 32 bits as the host's table holds them.
+    time_model.offset_table = [](int row, int col) {
+        return static_cast<double>(TQZ::offset_row_term(row) + TQZ::offset_column_term(col));
+    };
     // A process without a session (tqz sim) has not built the tables yet.
     if (TQZ::azimuth_table[0] == 0.0f && TQZ::elevation_table[0] == 0.0f) {
         TQZ::build_direction_tables();
@@ -136,8 +142,11 @@ EncoderFrame SimRoom::render(uint32_t frame_number) const
             if (mm <= 0.0) {
                 continue;
             }
-            // Echo strength falls with the square of the distance.
-            const double echo = 3.0e9 / (mm * mm + 1.0e6);
+            // Echo strength falls with the square of the distance, strong
+            // enough that every surface of the room clears the host's
+            // ambient-dependent threshold (about 125 counts in the brightest
+            // columns): about 540 at the back wall, 50 at the range limit.
+            const double echo = 2.0e10 / (mm * mm + 1.0e6);
             const auto intensity = static_cast<uint16_t>(std::clamp(echo, 40.0, 4000.0));
             const double raw = time_model.raw_ns(mm / kHalfLightSpeed, row, col, intensity);
             const double sixteenths = std::round(raw * 16.0);

@@ -24,7 +24,8 @@ struct RoomBox {
 // inverse so that the host's own chain lands points on the true surfaces.
 struct TimeModel {
     double global_offset_mm = 4935.0;
-    // Per-pixel offset in ns (row * 192 + col); null means zero.
+    // Per-pixel offset in ns (row * 192 + col); null means zero. SimRoom
+    // starts with the host's own compiled-in calibration.
     std::function<double(int row, int col)> offset_table;
     // Walk-error coefficients a, b, c, d, m, s; fewer than six means none.
     std::vector<double> walk_error = {-56548.832, 0.17180148, 56550.078, 0.17181453, 1258.0, 702.8};

@@ -169,14 +169,12 @@ void SimSensor::set_settings(const nlohmann::json& settings)
     settings_ = settings;
 }
 
-bool SimSensor::start()
+// Opens, binds and listens the command socket; port 0 lets the system choose.
+bool SimSensor::listen_on(uint16_t port)
 {
-    if (active_) {
-        return true;
-    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(options_.port));
+    addr.sin_port = htons(port);
     if (inet_pton(AF_INET, options_.bind_ip.c_str(), &addr.sin_addr) != 1) {
         std::cerr << "sim: not an IPv4 address: " << options_.bind_ip << std::endl;
         return false;
@@ -185,7 +183,7 @@ bool SimSensor::start()
     const int on = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 4) != 0) {
-        std::cerr << "sim: cannot listen on " << options_.bind_ip << ":" << options_.port << ": "
+        std::cerr << "sim: cannot listen on " << options_.bind_ip << ":" << port << ": "
                   << std::strerror(errno) << std::endl;
         ::close(listen_fd_);
         listen_fd_ = -1;
@@ -194,7 +192,20 @@ bool SimSensor::start()
     socklen_t len = sizeof addr;
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
+    return true;
+}
 
+bool SimSensor::start()
+{
+    if (active_) {
+        return true;
+    }
+    if (!listen_on(static_cast<uint16_t>(options_.port))) {
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, options_.bind_ip.c_str(), &addr.sin_addr);
     udp_fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     addr.sin_port = 0;
     ::bind(udp_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
@@ -243,6 +254,19 @@ void SimSensor::command_loop()
 {
     std::vector<char> buffer(65536);
     while (active_) {
+        if (restart_requested_.exchange(false)) {
+            drop_client();
+            ::close(listen_fd_);
+            listen_fd_ = -1;
+            // The port was ours a moment ago; a failed bind is retried on
+            // the next request rather than ending the loop.
+            if (!listen_on(port_)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                restart_requested_ = true;
+                continue;
+            }
+            ++restarts_done_;
+        }
         pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {link_ ? link_->fd : -1, POLLIN, 0}};
         if (::poll(fds, 2, 50) <= 0) {
             continue;
@@ -410,21 +434,29 @@ void SimSensor::stream_loop()
             continue;
         }
         if (!times_us.empty() && times_us.size() == datagrams.size()) {
-            send_timed_frame(datagrams, times_us, rng);
+            if (send_timed_frame(datagrams, times_us, rng)) {
+                ++frames_intact_;
+            }
             ++frames_sent_;
             continue;
         }
         // Rows go out spread over the frame period, as a scanning sensor
         // sends them, rather than in one burst.
         const std::size_t count = datagrams.size();
-        for (std::size_t i = 0; i < count && streaming_ && active_; ++i) {
+        bool intact = count > 0;
+        std::size_t i = 0;
+        for (; i < count && streaming_ && active_; ++i) {
             if (i % 4 == 0) {
                 std::this_thread::sleep_until(frame_start + period * static_cast<long>(i) / static_cast<long>(count));
             }
             if (i + 1 < count && chance(rng, options_.reorder_rate)) {
                 std::swap(datagrams[i], datagrams[i + 1]);
+                intact = false;
             }
-            send_datagram(datagrams[i], rng);
+            intact = send_datagram(datagrams[i], rng) && intact;
+        }
+        if (intact && i == count) {
+            ++frames_intact_;
         }
         ++frames_sent_;
         frame_start += period;
@@ -439,13 +471,15 @@ void SimSensor::stream_loop()
 // Sends each datagram at its own time. Falling further behind than kMaxLag
 // (a slow machine, a high replay speed) moves the epoch instead of sending
 // the backlog in one burst.
-void SimSensor::send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
+bool SimSensor::send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
                                  uint32_t& rng)
 {
+    bool intact = !datagrams.empty();
     constexpr auto kMaxLag = std::chrono::milliseconds(100);
     constexpr auto kLongestSleep = std::chrono::milliseconds(20);  // stop and shutdown stay prompt
     const std::size_t count = datagrams.size();
-    for (std::size_t i = 0; i < count && streaming_ && active_; ++i) {
+    std::size_t i = 0;
+    for (; i < count && streaming_ && active_; ++i) {
         const auto offset = std::chrono::microseconds(times_us[i]);
         auto now = Clock::now();
         if (timed_resync_ || now > timed_epoch_ + offset + kMaxLag) {
@@ -458,20 +492,23 @@ void SimSensor::send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, c
             now = Clock::now();
         }
         if (!streaming_ || !active_) {
-            break;
+            return false;
         }
         if (i + 1 < count && chance(rng, options_.reorder_rate)) {
             std::swap(datagrams[i], datagrams[i + 1]);
+            intact = false;
         }
-        send_datagram(datagrams[i], rng);
+        intact = send_datagram(datagrams[i], rng) && intact;
     }
+    return intact && i == count;
 }
 
-void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
+bool SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
 {
     if (chance(rng, loss_rate_.load())) {
-        return;
+        return false;
     }
+    bool unchanged = true;
     std::vector<uint8_t> garbage;
     const std::vector<uint8_t>* out = &datagram;
     if (chance(rng, options_.garbage_rate)) {
@@ -480,16 +517,20 @@ void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
             b = static_cast<uint8_t>(next_random(rng));
         }
         out = &garbage;
+        unchanged = false;
     } else if (datagram.size() > 0xB0) {
         if (options_.slots_field != 56) {
             datagram[0xA0] = static_cast<uint8_t>(options_.slots_field & 0xFF);
             datagram[0xA1] = static_cast<uint8_t>(options_.slots_field >> 8);
+            unchanged = false;
         }
         if (chance(rng, options_.crc_rate)) {
             datagram[0xAF] = 1;
+            unchanged = false;
         }
         if (chance(rng, options_.block_crc_rate)) {
             flag_block(datagram, rng);
+            unchanged = false;
         }
     }
     sockaddr_in to{};
@@ -498,7 +539,9 @@ void SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
     to.sin_port = client_port_;
     if (::sendto(udp_fd_, out->data(), out->size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
         ++datagrams_sent_;
+        return unchanged;
     }
+    return false;
 }
 
 }  // namespace SIM

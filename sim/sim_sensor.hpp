@@ -124,6 +124,13 @@ public:
     void set_reply_fault(ReplyFault fault) { reply_fault_ = fault; }
     void set_loss_rate(double rate) { loss_rate_ = rate; }
 
+    // Closes the command connection and the listening socket and listens
+    // again on the same port, as a sensor whose command server restarts
+    // does; the stream stops with the connection. Done by the command thread
+    // within moments; callable from any thread.
+    void restart_command_server() { restart_requested_ = true; }
+    uint64_t command_server_restarts() const { return restarts_done_; }
+
     // The settings document answered to {"command":"json_read"}, and the copy
     // last stored by {"command":"json_save"}.
     nlohmann::json settings() const;
@@ -135,6 +142,9 @@ public:
     uint64_t frames_sent() const { return frames_sent_; }
     uint64_t datagrams_sent() const { return datagrams_sent_; }
     uint64_t commands_received() const { return commands_received_; }
+    // Frames whose every datagram was sent unchanged and in order: no loss,
+    // swap, error flag or garbage injected, and not cut short by a stop.
+    uint64_t frames_sent_intact() const { return frames_intact_; }
 
     static nlohmann::json default_settings();
 
@@ -146,9 +156,12 @@ private:
     void serve_chunk(Link& link, const char* data, std::size_t length);
     void handle_command(Link& link, const nlohmann::json& command);
     void reply(Link& link, const nlohmann::json& value);
-    void send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng);
-    void send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
+    // True when the datagram went out as the source made it.
+    bool send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng);
+    // True when the whole frame went out unchanged and in order.
+    bool send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
                           uint32_t& rng);
+    bool listen_on(uint16_t port);
     void drop_client();
 
     SimOptions options_;
@@ -164,6 +177,9 @@ private:
     std::atomic<uint64_t> frames_sent_{0};
     std::atomic<uint64_t> datagrams_sent_{0};
     std::atomic<uint64_t> commands_received_{0};
+    std::atomic<uint64_t> frames_intact_{0};
+    std::atomic<bool> restart_requested_{false};
+    std::atomic<uint64_t> restarts_done_{0};
 
     // Where data datagrams go: the client's TCP peer address (network order).
     std::atomic<uint32_t> client_addr_{0};

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <ios>
+#include <system_error>
 
 namespace VELKOR {
 
@@ -103,7 +105,12 @@ bool Logger::open(const LOG_PROPS_T& props)
     try {
         std::string name = props.file_path;
         if (read_mode_) {
-            file_.open(name, std::ios::in | std::ios::binary);
+            // A directory opens as a stream too, with a size of 2^63 - 1 and
+            // nothing to read: it is no recording.
+            std::error_code ec;
+            if (!std::filesystem::is_directory(name, ec)) {
+                file_.open(name, std::ios::in | std::ios::binary);
+            }
         } else {
             const std::time_t now = std::time(nullptr);
             std::tm local{};

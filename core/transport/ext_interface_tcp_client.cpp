@@ -11,6 +11,9 @@ public:
     HandleTcpClient() : HandlerBase(65536), socket(io) {}
 
     asio::ip::tcp::socket socket;
+    // Set by the receive thread when the peer closed or reset the connection;
+    // cleared by connect. Nothing is sent on a connection the peer has left.
+    std::atomic<bool> peer_lost{false};
 };
 
 namespace {
@@ -35,6 +38,10 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
     if (h.running) {
         stop_receiving();
     }
+    // A receive loop that ended on its own (the peer went away) left its
+    // finished thread behind; it must be joined before a new one starts.
+    stop_thread();
+    h.peer_lost = false;
     try {
         if (h.socket.is_open()) {
             h.socket.close();
@@ -129,6 +136,10 @@ void ExtInterface_TCP_client::disconnect()
 bool ExtInterface_TCP_client::write(char* data, unsigned int length)
 {
     auto& h = *handler_;
+    if (h.peer_lost) {
+        std::cout << "Sending socket error :: send: connection closed by the sensor" << std::endl;
+        return false;
+    }
     try {
         std::error_code error;
         // asio::write continues partial sends until every byte is out or the
@@ -151,12 +162,25 @@ bool ExtInterface_TCP_client::write(char* data, unsigned int length)
 
 bool ExtInterface_TCP_client::is_running() { return handler_->running; }
 
-bool ExtInterface_TCP_client::is_connected() { return handler_->socket.is_open(); }
+bool ExtInterface_TCP_client::is_connected() { return handler_->socket.is_open() && !handler_->peer_lost; }
 
 void ExtInterface_TCP_client::receive_thread_process()
 {
-    run_receive_loop(*handler_, handler_->socket,
-                     [this](char* data, unsigned int length) { received(data, length); });
+    auto& h = *handler_;
+    // End of stream or a reset: the sensor is gone. The loop ends rather than
+    // retrying a receive that can only fail again; disconnect still closes.
+    run_receive_loop(
+        h, h.socket, [this](char* data, unsigned int length) { received(data, length); },
+        [&h](const std::error_code& error) {
+            if (error == asio::error::eof || error == asio::error::connection_reset ||
+                error == asio::error::connection_aborted || error == asio::error::broken_pipe ||
+                error == asio::error::not_connected) {
+                h.peer_lost = true;
+                std::cout << "TCP: connection closed by the sensor" << std::endl;
+                return true;
+            }
+            return false;
+        });
     std::cout << "VELKOR::ExtInterface_TCP_client::receive_thread_process :: Done." << std::endl;
 }
 

@@ -14,7 +14,9 @@ class HandleTcpClient;
 // TCP client of the sensor's command channel. connect binds the local
 // address, connects with a 3-second time-out and starts the receive thread,
 // which hands every chunk of the byte stream to the receive callback without
-// any framing. write sends on the caller's thread.
+// any framing. write sends on the caller's thread. When the sensor closes or
+// resets the connection the receive thread ends, and from then on
+// is_connected is false and write fails until the next connect.
 class ExtInterface_TCP_client : public ExtInterfaceBase {
 public:
     // The settings type is shared with the UDP transport, so the session can
@@ -27,7 +29,7 @@ public:
 
     bool connect(PortBase& settings) override;
     void disconnect() override;
-    // Sends all `length` bytes or reports failure.
+    // Sends all `length` bytes or reports failure (always, once the peer left).
     bool write(char* data, unsigned int length) override;
 
     bool is_running();

@@ -49,6 +49,11 @@ bool ExtInterface_UDP_client::connect(PortBase& settings)
         if (!h.socket.is_open()) {
             return false;
         }
+        // The first asynchronous receive would switch the socket to
+        // non-blocking mode on the receive thread, writing state that a
+        // concurrent write on the caller's thread reads. Switch it here,
+        // before that thread exists; writes still wait for the socket.
+        h.socket.native_non_blocking(true);
         start_thread();
         return true;
     } catch (const std::exception& e) {

@@ -50,27 +50,37 @@ namespace VELKOR {
 // Body of a socket transport's receive thread: one asynchronous receive into
 // the handler's buffer at a time, the I/O context run until it completes.
 // Successful non-empty receives go to `deliver(data, length)`; failed ones
-// are dropped and followed by a short pause.
-template <typename Socket, typename Deliver>
-void run_receive_loop(HandlerBase& handler, Socket& socket, Deliver deliver)
+// are dropped and followed by a short pause, unless `final(error)` says the
+// error ends the connection for good: then the loop ends at once.
+template <typename Socket, typename Deliver, typename Final>
+void run_receive_loop(HandlerBase& handler, Socket& socket, Deliver deliver, Final final)
 {
     handler.io.restart();
     while (handler.running) {
-        bool failed = false;
+        std::error_code failure;
         socket.async_receive(handler.buffer_view,
                              [&](const std::error_code& error, std::size_t count) {
                                  if (error) {
-                                     failed = true;
+                                     failure = error;
                                  } else if (count > 0) {
                                      deliver(handler.buffer.get(), static_cast<unsigned int>(count));
                                  }
                              });
         handler.io.run();
         handler.io.restart();
-        if (failed && handler.running) {
+        if (failure && handler.running) {
+            if (final(failure)) {
+                return;
+            }
             receive_error_backoff();
         }
     }
+}
+
+template <typename Socket, typename Deliver>
+void run_receive_loop(HandlerBase& handler, Socket& socket, Deliver deliver)
+{
+    run_receive_loop(handler, socket, deliver, [](const std::error_code&) { return false; });
 }
 
 // Ends a receive loop run by `join` (the transport's stop_thread): the socket

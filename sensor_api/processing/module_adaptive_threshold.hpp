@@ -27,13 +27,15 @@ public:
     // x values below this are tabulated; larger ones are evaluated per pixel.
     static constexpr uint32_t kTabulatedLevels = 1u << 16;
 
-private:
+    // Thresholds of the levels below kTabulatedLevels for the current
+    // `parameters`, which must hold eight values.
     struct threshold_table {
         std::array<float, 8> coefficients;
         std::vector<int32_t> by_level;
     };
     std::shared_ptr<const threshold_table> table_for_parameters();
 
+private:
     published_table<threshold_table> table_;
 };
 

@@ -12,24 +12,11 @@ namespace {
 
 using point_t = VELKOR::LidarTQ::point_t;
 
-// The angle of an inserted column from its nearer and farther neighbour, in
-// 32-bit arithmetic; only a non-finite pair falls back to the larger angle.
-double interpolate_angle(double nearer, double farther)
-{
-    const float n = static_cast<float>(nearer);
-    const float f = static_cast<float>(farther);
-    if (std::fabs(f - n) < FLT_MAX) {
-        return static_cast<double>(n * module_depth_completion::kNearWeight +
-                                   f * module_depth_completion::kFarWeight);
-    }
-    return static_cast<double>(n < f ? f : n);
-}
-
 point_t inserted_point(const point_t& nearer, const point_t& farther)
 {
     point_t p;
-    p.elevation = interpolate_angle(nearer.elevation, farther.elevation);
-    p.azimuth = interpolate_angle(nearer.azimuth, farther.azimuth);
+    p.elevation = module_depth_completion::interpolate_angle(nearer.elevation, farther.elevation);
+    p.azimuth = module_depth_completion::interpolate_angle(nearer.azimuth, farther.azimuth);
     return p;
 }
 
@@ -97,28 +84,9 @@ bool module_depth_completion::process(scene_t& scene)
     uint16_t* intensity = scene.intensity.data();
     const uint32_t* ambient = scene.ambient.data();
     auto fill = [&](size_t j, size_t n, size_t f) {
-        const float near_range = depth[n];
-        const float far_range = depth[f];
-        const uint16_t near_intensity = intensity[n];
-        const uint16_t far_intensity = intensity[f];
-        if (std::fabs(far_range - near_range) < range_gap) {
-            depth[j] = near_range * kNearWeight + far_range * kFarWeight;
-            const int spread = std::abs(static_cast<int>(near_intensity) - static_cast<int>(far_intensity));
-            if (static_cast<float>(spread) < intensity_gap) {
-                const float mixed = static_cast<float>(near_intensity) * kNearWeight +
-                                    static_cast<float>(far_intensity) * kFarWeight;
-                intensity[j] = static_cast<uint16_t>(static_cast<int>(mixed));
-            } else {
-                intensity[j] = std::min(near_intensity, far_intensity);
-            }
-        } else if (near_range <= kNearRangeLimit) {
-            // 24-bit samples; the difference is taken in 64 bits so that any
-            // 32-bit value is safe.
-            const int64_t step = static_cast<int64_t>(ambient[n]) - static_cast<int64_t>(ambient[j]);
-            const int64_t ambient_step = step < 0 ? -step : step;
-            depth[j] = static_cast<float>(ambient_step) < ambient_gap ? near_range : 0.0f;
-            intensity[j] = near_intensity;
-        }
+        const inserted_pixel p = fill_inserted(depth[n], depth[f], intensity[n], intensity[f], ambient[n], ambient[j]);
+        depth[j] = p.depth;
+        intensity[j] = p.intensity;
     };
     for (size_t r = 0; r < rows; ++r) {
         const size_t base = r * width;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 
 #include "processing/data_processing.hpp"
@@ -25,6 +27,60 @@ public:
     static constexpr float kFarWeight = 0.33333334f;
     // Edges whose nearer neighbour is beyond this (ns, about 50 m) stay empty.
     static constexpr float kNearRangeLimit = 334.0f;
+
+    // Depth and intensity of an inserted pixel from its nearer and farther
+    // measured neighbours and the ambient samples of the nearer neighbour and
+    // of the pixel itself; an edge beyond the near-range limit stays empty
+    // (0 and 0).
+    struct inserted_pixel {
+        float depth;
+        uint16_t intensity;
+    };
+    inserted_pixel fill_inserted(float near_range, float far_range, uint16_t near_intensity, uint16_t far_intensity,
+                                 uint32_t near_ambient, uint32_t own_ambient) const
+    {
+        return fill_pixel(near_range, far_range, near_intensity, far_intensity, near_ambient, own_ambient, range_gap,
+                          intensity_gap, ambient_gap);
+    }
+
+    // The same with the three gaps given. Both outcomes are computed and one
+    // is selected, so that a run of pixels becomes vector code without
+    // unpredictable branches on noisy depth.
+    static inserted_pixel fill_pixel(float near_range, float far_range, uint16_t near_intensity,
+                                     uint16_t far_intensity, uint32_t near_ambient, uint32_t own_ambient,
+                                     float range_gap, float intensity_gap, float ambient_gap)
+    {
+        const int32_t near_i = near_intensity;
+        const int32_t far_i = far_intensity;
+        const float blended = near_range * kNearWeight + far_range * kFarWeight;
+        const int32_t spread = near_i > far_i ? near_i - far_i : far_i - near_i;
+        const float mixed = static_cast<float>(near_i) * kNearWeight + static_cast<float>(far_i) * kFarWeight;
+        const int32_t smaller = near_i < far_i ? near_i : far_i;
+        const int32_t blended_intensity = static_cast<float>(spread) < intensity_gap ? static_cast<int32_t>(mixed)
+                                                                                     : smaller;
+        // Both samples are unsigned 32-bit, so their distance is exact in 32 bits.
+        const uint32_t ambient_step = near_ambient > own_ambient ? near_ambient - own_ambient
+                                                                 : own_ambient - near_ambient;
+        const bool near_edge = near_range <= kNearRangeLimit;
+        const bool same_surface = static_cast<float>(ambient_step) < ambient_gap;
+        const float edge_depth = (near_edge & same_surface) ? near_range : 0.0f;
+        const int32_t edge_intensity = near_edge ? near_i : 0;
+        const bool close = std::fabs(far_range - near_range) < range_gap;
+        return {close ? blended : edge_depth, static_cast<uint16_t>(close ? blended_intensity : edge_intensity)};
+    }
+
+    // The direction angle of an inserted column from its nearer and farther
+    // neighbour, in 32-bit arithmetic; only a pair whose difference is not
+    // finite falls back to the larger angle.
+    static double interpolate_angle(double nearer, double farther)
+    {
+        const float n = static_cast<float>(nearer);
+        const float f = static_cast<float>(farther);
+        if (std::fabs(f - n) < FLT_MAX) {
+            return static_cast<double>(n * kNearWeight + f * kFarWeight);
+        }
+        return static_cast<double>(n < f ? f : n);
+    }
 };
 
 }  // namespace TQZ

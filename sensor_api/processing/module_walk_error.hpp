@@ -21,15 +21,16 @@ public:
     // the six coefficients widened from 32 bits.
     static double correction(uint16_t intensity, const float* coefficients);
 
-private:
     // The correction depends only on the 16-bit intensity, so it is tabulated
     // once per coefficient set (the exponentials then cost nothing per frame).
+    // Valid for the current `parameters`, which must hold six values.
     struct correction_table {
         std::array<float, 6> coefficients;
         std::vector<double> by_intensity;
     };
     std::shared_ptr<const correction_table> table_for_parameters();
 
+private:
     published_table<correction_table> table_;
 };
 

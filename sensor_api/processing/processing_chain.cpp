@@ -26,12 +26,50 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     back_beam_removal->second_echo = second_echo_buffers;
 
     back_beam_removal->process(scene);
-    global_offset->process(scene);
-    offset_calibration->process(scene);
-    walk_error->process(scene);
-    adaptive_threshold->process(scene);
-    depth_completion->process(scene);
-    gen_pointcloud->process(scene);
+    if (!run_corrections(scene)) {
+        global_offset->process(scene);
+        offset_calibration->process(scene);
+        walk_error->process(scene);
+        adaptive_threshold->process(scene);
+    }
+    if (!completion_points_.process(scene, *depth_completion, *gen_pointcloud)) {
+        depth_completion->process(scene);
+        gen_pointcloud->process(scene);
+    }
+}
+
+bool processing_chain::run_corrections(VELKOR::LidarTQ::scene_t& scene)
+{
+    const size_t n = scene.depth.size();
+    // The conditions under which each of the four modules applies.
+    if (!global_offset->enabled || global_offset->parameters.size() != 1 || !offset_calibration->enabled ||
+        offset_calibration->parameters.size() != n || !walk_error->enabled || walk_error->parameters.size() != 6 ||
+        !adaptive_threshold->enabled || adaptive_threshold->parameters.size() != 8 || scene.intensity.size() < n ||
+        scene.ambient.size() / 3 < n) {
+        return false;
+    }
+    const float offset_ns = global_offset->parameters[0] / global_offset->half_light_speed;
+    const float* table = offset_calibration->parameters.data();
+    const auto walk = walk_error->table_for_parameters();
+    const double* walk_term = walk->by_intensity.data();
+    const auto limits = adaptive_threshold->table_for_parameters();
+    const int32_t* by_level = limits->by_level.data();
+    const float* coefficients = limits->coefficients.data();
+    const uint32_t* ambient = scene.ambient.data();
+    const uint16_t* intensity = scene.intensity.data();
+    float* depth = scene.depth.data();
+    for (size_t i = 0; i < n; ++i) {
+        float d = depth[i] - offset_ns;
+        d = d - table[i];
+        d = static_cast<float>(walk_term[intensity[i]] + static_cast<double>(d));
+        // Unsigned 32-bit sum: it wraps like the sensor's own arithmetic.
+        const uint32_t level = (ambient[3 * i] + ambient[3 * i + 1] + ambient[3 * i + 2]) / 100;
+        const int32_t limit = level < module_adaptive_threshold::kTabulatedLevels
+                                  ? by_level[level]
+                                  : module_adaptive_threshold::threshold(static_cast<float>(level), coefficients);
+        depth[i] = limit >= static_cast<int32_t>(intensity[i]) ? 0.0f : d;
+    }
+    return true;
 }
 
 void processing_chain::set_signal_data_processing(bool enable)

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/lidar_tq.hpp"
+#include "processing/depth_completion_points.hpp"
 #include "processing/module_adaptive_threshold.hpp"
 #include "processing/module_back_beam_removal.hpp"
 #include "processing/module_depth_completion.hpp"
@@ -44,6 +45,16 @@ public:
     std::shared_ptr<module_depth_completion> depth_completion;
     std::shared_ptr<module_back_beam_removal> back_beam_removal;
     std::shared_ptr<module_gen_pointcloud> gen_pointcloud;
+
+private:
+    // Global offset, offset calibration, walk error and adaptive threshold in
+    // one pass over the pixels when all four apply; false (scene untouched)
+    // otherwise. The same bits as the four modules in turn.
+    bool run_corrections(VELKOR::LidarTQ::scene_t& scene);
+
+    // Depth completion and point generation in one pass, for the scenes on
+    // which both would run; the same bits as the two modules in turn.
+    depth_completion_points completion_points_;
 };
 
 // The process-wide chain.

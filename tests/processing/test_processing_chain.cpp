@@ -201,6 +201,124 @@ TEST(ProcessingChain, CallerAnglesAreHonouredFrameAfterFrame)
     }
 }
 
+// Completion and point generation run as one pass on well-formed scenes; the
+// cases below reach its edges: directions that change from frame to frame in
+// a single row, a NaN direction, and shapes that it hands to the modules.
+TEST(ProcessingChain, ChangedDirectionsWithProcessingOnMatchTheReferenceFrameAfterFrame)
+{
+    chain_state_guard guard;
+    TQZ::set_signal_data_processing(true);
+    scene_t fast;
+    scene_t plain;
+    for (int k = 0; k < 8; ++k) {
+        scene_t input = chain_scenes::realistic_scene(11);
+        if (k % 2 == 1) {
+            input.pointcloud[k * 192 + 5].azimuth = 0.25 * k;        // one row, one pixel
+            input.pointcloud[55 * 192 + 191].elevation = -0.125 * k;  // last pixel
+            input.pointcloud[3].spare = 7.5;
+        }
+        if (k == 5) {
+            input.pointcloud[30 * 192 + 40].elevation = std::nan("");
+            input.pointcloud[40 * 192 + 100].azimuth = 1e300;  // beyond the 32-bit range
+        }
+        fast = input;
+        plain = input;
+        const auto settings = reference_chain::from_shared_chain();
+        TQZ::run_processing_chain(fast);
+        reference_chain::run(plain, settings);
+        ASSERT_TRUE(same_bits(fast, plain)) << "frame " << k;
+    }
+}
+
+// The corrections run as one pass only while all four apply; each one
+// missing on its own must still give the reference's bits.
+TEST(ProcessingChain, EachCorrectionMissingOnItsOwnMatchesTheReference)
+{
+    chain_state_guard guard;
+    auto& chain = TQZ::shared_processing_chain();
+    for (int missing = 0; missing < 5; ++missing) {
+        TQZ::set_signal_data_processing(true);
+        chain.walk_error->set_parameters({-56548.832f, 0.17180148f, 56550.078f, 0.17181453f, 1258.0f, 702.8f});
+        switch (missing) {
+        case 0: chain.global_offset->set_parameters({4935.0f, 1.0f}); break;
+        case 1: chain.offset_calibration->enabled = false; break;
+        case 2: chain.walk_error->set_parameters({1.0f, 2.0f, 3.0f, 4.0f, 5.0f}); break;
+        case 3: chain.adaptive_threshold->enabled = false; break;
+        case 4: break;  // all four
+        }
+        for (uint32_t seed = 0; seed < 3; ++seed) {
+            scene_t fast = seed == 0 ? chain_scenes::realistic_scene(seed) : chain_scenes::random_scene(seed);
+            if (seed == 2) {
+                fast.ambient.resize(fast.ambient.size() / 2);  // too short for the threshold
+            }
+            scene_t plain = fast;
+            const auto settings = reference_chain::from_shared_chain();
+            TQZ::run_processing_chain(fast);
+            reference_chain::run(plain, settings);
+            ASSERT_TRUE(same_bits(fast, plain)) << "missing " << missing << " seed " << seed;
+        }
+    }
+}
+
+scene_t random_shaped_scene(int rows, int cols, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    scene_t scene;
+    scene.rows = rows;
+    scene.cols = cols;
+    const size_t n = static_cast<size_t>(rows) * cols;
+    scene.ambient.resize(3 * n);
+    scene.depth.resize(n);
+    scene.intensity.resize(n);
+    scene.pointcloud.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        scene.depth[i] = static_cast<float>(rng() % 4000) * 0.0625f;
+        scene.intensity[i] = static_cast<uint16_t>(rng() % 3000);
+        scene.pointcloud[i].azimuth = static_cast<float>(static_cast<int>(rng() % 2000) - 1000) * 1e-3f;
+        scene.pointcloud[i].elevation = static_cast<float>(static_cast<int>(rng() % 600) - 300) * 1e-3f;
+        scene.pointcloud[i].spare = static_cast<double>(i);
+    }
+    for (auto& a : scene.ambient) {
+        a = rng() % 1500;
+    }
+    return scene;
+}
+
+TEST(ProcessingChain, UnusualShapesWithProcessingOnMatchTheReference)
+{
+    chain_state_guard guard;
+    TQZ::set_signal_data_processing(true);
+    struct shape {
+        int rows;
+        int cols;
+    };
+    // One row, a few, wider than the sensor, a single column, and the
+    // sensor's own size after a smaller one (the direction table follows).
+    for (const shape s : {shape{1, 192}, shape{2, 7}, shape{3, 64}, shape{56, 193}, shape{4, 1}, shape{56, 192},
+                          shape{5, 192}, shape{56, 192}}) {
+        for (uint32_t seed = 0; seed < 2; ++seed) {
+            scene_t fast = random_shaped_scene(s.rows, s.cols, seed);
+            scene_t plain = fast;
+            const auto settings = reference_chain::from_shared_chain();
+            TQZ::run_processing_chain(fast);
+            reference_chain::run(plain, settings);
+            ASSERT_TRUE(same_bits(fast, plain)) << s.rows << " x " << s.cols;
+        }
+    }
+    // Images of inconsistent length: a longer point cloud, a short ambient image.
+    scene_t longer = random_shaped_scene(56, 192, 9);
+    longer.pointcloud.resize(longer.pointcloud.size() + 10);
+    scene_t short_ambient = random_shaped_scene(56, 192, 10);
+    short_ambient.ambient.resize(short_ambient.ambient.size() - 1);
+    for (scene_t* odd : {&longer, &short_ambient}) {
+        scene_t plain = *odd;
+        const auto settings = reference_chain::from_shared_chain();
+        TQZ::run_processing_chain(*odd);
+        reference_chain::run(plain, settings);
+        ASSERT_TRUE(same_bits(*odd, plain));
+    }
+}
+
 // --- walk-error coefficients from the device's settings document ---
 
 class WalkErrorLoader : public testing::Test {

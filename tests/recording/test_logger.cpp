@@ -132,6 +132,8 @@ TEST_F(LoggerFile, OpenAndCloseStates)
     EXPECT_FALSE(logger.is_open());
     EXPECT_FALSE(logger.open({dir + "no_such_file.bin", true}));
     EXPECT_FALSE(logger.is_open());
+    EXPECT_FALSE(logger.open({dir, true}));  // a directory is no recording
+    EXPECT_FALSE(logger.is_open());
     unsigned long long last = 0;
     EXPECT_TRUE(logger.get_total_size(last));
     EXPECT_EQ(last, 4294967295ull);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -57,6 +58,9 @@ TEST(RecordReplay, RoundTripAgainstTheSimulatorAt100Fps)
     EXPECT_EQ(recorder->records_queued(), recorder->records_written());
     EXPECT_LE(recorder->records_queued(), sent);
     const uint64_t received = recorder->records_queued();
+    std::printf("recording at 100 fps: %llu datagrams sent, %llu queued, %llu written\n",
+                static_cast<unsigned long long>(sent), static_cast<unsigned long long>(received),
+                static_cast<unsigned long long>(recorder->records_written()));
     lidar.disconnect();
     sim.stop();
     ASSERT_GE(sent, 60u * 56u);

@@ -353,16 +353,13 @@ TEST(SimReplayEndToEnd, LoopingReplayStartsOverAndStopsOnCommand)
     sim.stop();
     EXPECT_GE(replay->passes(), 2u);
     ASSERT_EQ(live.size(), 3u * kFrames);
-    // Every scene is a recorded frame, and the recording started over at
-    // least twice. A loaded machine may drop a frame, so no exact sequence is
-    // asserted.
+    // Three times as many scenes as the file holds frames, each of them a
+    // recorded frame: the recording started over. A loaded machine may drop
+    // a frame, so no exact sequence is asserted.
     const std::vector<std::vector<float>> replayed = replayed_depths(path);
     ASSERT_EQ(replayed.size(), static_cast<std::size_t>(kFrames));
-    std::vector<int> seen(kFrames, 0);
     for (const auto& depth : live) {
-        const auto at = std::find(replayed.begin(), replayed.end(), depth);
-        ASSERT_NE(at, replayed.end()) << "a scene that is no recorded frame";
-        ++seen[static_cast<std::size_t>(at - replayed.begin())];
+        ASSERT_NE(std::find(replayed.begin(), replayed.end(), depth), replayed.end())
+            << "a scene that is no recorded frame";
     }
-    EXPECT_GE(seen[0], 3);
 }

@@ -6,9 +6,10 @@
 
 namespace sim_recording {
 
-recording_files::Bytes room(int frames, double fps, int64_t start_us, uint32_t seed)
+recording_files::Bytes room(int frames, double fps, int64_t start_us, uint32_t seed, int ambient_words)
 {
     VELKOR::SIM::SimOptions options;
+    options.ambient_words = ambient_words;
     options.fps = fps;
     options.seed = seed;
     VELKOR::SIM::SimRoom source(options);

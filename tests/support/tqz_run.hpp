@@ -30,13 +30,13 @@ inline std::string slurp(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// `tqz ARGS` through the shell, stdout and stderr captured apart.
-inline Result tqz(const std::string& args)
+// A shell command line, stdout and stderr captured apart.
+inline Result shell(const std::string& line)
 {
     Result r;
     const std::string err_file =
         std::string(VELKOR_TEST_TMP) + "/tqz_stderr_" + std::to_string(::getpid()) + ".txt";
-    const std::string command = std::string(VELKOR_TQZ_BINARY) + " " + args + " 2>" + err_file;
+    const std::string command = line + " 2>" + err_file;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return r;
@@ -52,6 +52,9 @@ inline Result tqz(const std::string& args)
     std::remove(err_file.c_str());
     return r;
 }
+
+// `tqz ARGS` through the shell.
+inline Result tqz(const std::string& args) { return shell(std::string(VELKOR_TQZ_BINARY) + " " + args); }
 
 // The lines of a text, without their line ends.
 inline std::vector<std::string> lines(const std::string& text)

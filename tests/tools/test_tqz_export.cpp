@@ -163,6 +163,30 @@ TEST_F(TqzExport, AllFramesAsPcdReadByPcl)
               0u);
 }
 
+// With 576 ambient values per row depth completion widens the processed
+// scene to 576 columns: the organised cloud and the csv follow it.
+TEST_F(TqzExport, WidenedScenesKeepTheirShape)
+{
+    const std::string wide = *dir_ + "wide.bin";
+    ASSERT_TRUE(recording_files::write_file(wide, sim_recording::room(2, 100.0, 1700000000000000, 1, 576)));
+    tqz_run::Result r = tqz("export " + wide + " --frame 1 --out " + *dir_ + "wide");
+    ASSERT_EQ(r.status, 0) << r.err;
+    pcl::PointCloud<pcl::PointXYZI> cloud;
+    ASSERT_EQ(pcl::io::loadPCDFile(*dir_ + "wide.pcd", cloud), 0);
+    EXPECT_EQ(cloud.width, 576u);
+    EXPECT_EQ(cloud.height, 56u);
+
+    r = tqz("export " + wide + " --frame 1 --out " + *dir_ + "wide --format csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> text = lines(tqz_run::slurp(*dir_ + "wide.csv"));
+    ASSERT_EQ(text.size(), 56u * 576u + 1);
+    EXPECT_EQ(text.back().rfind("55,575,", 0), 0u) << text.back();
+
+    r = tqz("export " + wide + " --frame 1 --out " + *dir_ + "wide_raw --format csv --raw");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(tqz_run::slurp(*dir_ + "wide_raw.csv")).size(), 56u * 192u + 1);
+}
+
 TEST_F(TqzExport, PlyHasASaneHeaderAndReadsBack)
 {
     const std::string prefix = *dir_ + "frame3.ply";

@@ -161,32 +161,49 @@ std::string recorded_file(const std::string& prefix, std::time_t before, std::ti
 struct FileSummary {
     uint64_t records = 0;
     uint64_t bytes = 0;
+    uint64_t whole_frames = 0; // runs of rows 0..55 in order
 };
 
-// Counts the records of a recording by their length fields.
+constexpr int kRowsPerFrame = 56;
+
+// Counts the records of a recording by their length fields, and the frames
+// whose rows all follow one another in it. Reads the 6 bytes up to a row's
+// number of each payload only.
 FileSummary summarise(const std::string& path)
 {
     FileSummary s;
     std::ifstream in(path, std::ios::binary);
-    unsigned char header[VELKOR::Logger::kHeaderSize];
-    uint64_t pos = 0;
+    unsigned char head[VELKOR::Logger::kHeaderSize + 6];
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     s.bytes = end > 0 ? static_cast<uint64_t>(end) : 0;
-    while (s.bytes - pos >= sizeof header) {
+    uint64_t pos = 0;
+    int run = 0; // rows of the current frame seen in order
+    while (s.bytes - pos >= VELKOR::Logger::kHeaderSize) {
+        in.clear();
         in.seekg(static_cast<std::streamoff>(pos));
-        if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+        const std::size_t want = s.bytes - pos >= sizeof head ? sizeof head : VELKOR::Logger::kHeaderSize;
+        if (!in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(want))) {
             break;
         }
         uint64_t length = 0;
         for (int i = 15; i >= 8; --i) {
-            length = (length << 8) | header[i];
+            length = (length << 8) | head[i];
         }
-        if (length > s.bytes - pos - sizeof header) {
+        if (length > s.bytes - pos - VELKOR::Logger::kHeaderSize) {
             break;
         }
-        pos += sizeof header + length;
+        pos += VELKOR::Logger::kHeaderSize + length;
         ++s.records;
+        if (length <= VELKOR::Logger::kMinFramePayload) {
+            continue; // no row: other traffic between the rows breaks no frame
+        }
+        const int row = head[16 + 4] | (head[16 + 5] << 8);
+        run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
+        if (run == kRowsPerFrame) {
+            ++s.whole_frames;
+            run = 0;
+        }
     }
     return s;
 }
@@ -282,16 +299,32 @@ int run_record(const tqz::Args& args)
             return tqz::fail(kName, "the recording in " + o.dir + " cannot be found");
         }
         if (stalled) {
-            return tqz::fail(kName, "no frame arrived for " + std::to_string(o.timeout_s).substr(0, 5) +
-                                        " s; what arrived is in " + path);
+            const std::string waited =
+                "no frame arrived for " + std::to_string(o.timeout_s).substr(0, 5) + " s";
+            std::error_code ec;
+            if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+                std::filesystem::remove(path, ec); // an empty recording is no recording
+                return tqz::fail(kName, waited);
+            }
+            return tqz::fail(kName, waited + "; what arrived is in " + path);
         }
         std::fprintf(quiet.out, "%s\n", path.c_str());
     }
 
     const FileSummary summary = summarise(path);
-    std::fprintf(stderr, "tqz record: %llu datagrams (%llu bytes), %ld frames in %.2f s\n",
+    std::fprintf(stderr, "tqz record: %llu datagrams (%llu bytes), %llu whole frames in %.2f s\n",
                  static_cast<unsigned long long>(summary.records),
-                 static_cast<unsigned long long>(summary.bytes), frames, elapsed_s);
+                 static_cast<unsigned long long>(summary.bytes),
+                 static_cast<unsigned long long>(summary.whole_frames), elapsed_s);
+    // Every frame that arrived whole was recorded from its first row on; one
+    // that is not whole in the file was lost between the receive thread and
+    // the disk (the recorder's queue of 128 datagrams overflowed).
+    if (summary.whole_frames < static_cast<uint64_t>(frames)) {
+        std::fprintf(stderr,
+                     "tqz record: warning: the recorder fell behind: %ld frames arrived whole, %llu are "
+                     "whole in the file\n",
+                     frames, static_cast<unsigned long long>(summary.whole_frames));
+    }
     return 0;
 }
 
