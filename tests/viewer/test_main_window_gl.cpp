@@ -110,6 +110,51 @@ private slots:
         QVERIFY(lines[4].endsWith("] PG99999999999"));
     }
 
+    // Each scene changes the images and the cloud; next to the OpenGL view
+    // every repaint composes the whole window again, so a scene must cost one
+    // repaint, not a second one once the image labels' layouts catch up.
+    void a_scene_costs_one_repaint_of_the_window() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        VELKOR::LidarTQ::scene_t scene;
+        scene.rows = 56;
+        scene.cols = 192;
+        const size_t n = 56 * 192;
+        scene.ambient.resize(n * 3);
+        scene.depth.resize(n);
+        scene.intensity.resize(n);
+        scene.pointcloud.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            scene.depth[i] = 20.0f + i % 50;
+            scene.intensity[i] = static_cast<uint16_t>(i % 3000);
+            scene.pointcloud[i].x = 3000.0;
+            scene.pointcloud[i].y = (static_cast<double>(i % 192) - 96.0) * 10.0;
+            scene.pointcloud[i].z = (28.0 - static_cast<double>(i / 192)) * 10.0;
+        }
+        for (size_t i = 0; i < n * 3; ++i)
+            scene.ambient[i] = static_cast<uint32_t>(i % 5000);
+        emit w.send_main_data(scene);
+        QTest::qWait(200);
+
+        struct RepaintCounter : QObject {
+            int repaints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                repaints += e->type() == QEvent::UpdateRequest;
+                return false;
+            }
+        } counter;
+        w.installEventFilter(&counter);
+        const int scenes = 10;
+        for (int i = 0; i < scenes; ++i) {
+            emit w.send_main_data(scene);
+            QTest::qWait(60);
+        }
+        w.removeEventFilter(&counter);
+        QVERIFY2(counter.repaints >= 1 && counter.repaints <= scenes + 2,
+                 qPrintable(QString("%1 repaints for %2 scenes").arg(counter.repaints).arg(scenes)));
+    }
+
     void speed_change_before_any_file_is_harmless() {
         MainWindow w;
         w.play_bar()->findChild<QDoubleSpinBox*>("sb_speed")->setValue(2.5);

@@ -97,6 +97,42 @@ private slots:
         QVERIFY2(red > 1000, qPrintable(QString("%1 red pixels").arg(red)));
     }
 
+    // Pixels without a drawn return stay black points at the origin, and they
+    // are drawn: the camera starts 1 m behind the origin looking along +x, so
+    // a point straight ahead is hidden behind them, one beside it is not.
+    void undrawn_points_stay_black_at_the_origin_on_screen() {
+        viewer_pointcloud view;
+        view.resize(800, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        QVERIFY(widget);
+        auto red_near_centre = [&] {
+            const QImage frame = widget->grabFramebuffer();
+            int red = 0;
+            for (int y = frame.height() / 2 - 6; y <= frame.height() / 2 + 6; ++y)
+                for (int x = frame.width() / 2 - 6; x <= frame.width() / 2 + 6; ++x) {
+                    const QRgb c = frame.pixel(x, y);
+                    red += qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+                }
+            return red;
+        };
+        set_range(view, 1, 0.0, 200.0);  // red
+        scene_t s = make_scene(1, 2, 5000.0f / 149.89622f);
+        s.depth[1] = 0.0f;  // no return: black at the origin
+        s.pointcloud[0].x = 5000.0;
+        s.pointcloud[0].y = 0.0;
+        s.pointcloud[0].z = 0.0;
+        view.updatePointCloud(s);
+        QTest::qWait(200);
+        QCOMPARE(red_near_centre(), 0);
+
+        s.pointcloud[0].y = 20.0;  // 2 cm beside the line of sight, a few pixels off the centre
+        view.updatePointCloud(s);
+        QTest::qWait(200);
+        QVERIFY(red_near_centre() > 0);
+    }
+
     void distance_filter_is_strict_at_both_ends() {
         viewer_pointcloud view;
         view.show();

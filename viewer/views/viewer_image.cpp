@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QLayout>
 #include <QPixmap>
 
 #include <opencv2/imgcodecs.hpp>
@@ -186,6 +187,20 @@ void viewer_image::updateScene(VELKOR::LidarTQ::scene_t& scene) {
         show(picture, ui->im_intensity_image);
         emit send_viewer_image_intensity_img(picture);
     }
+    settle_layouts();
+}
+
+void viewer_image::settle_layouts() {
+    // A label given a new pixmap asks its layout for a new geometry, and the
+    // request climbs one posted event per level up to the main window, whose
+    // layout then repaints part of the window. Arriving after this frame's
+    // repaint, that would cost a second one per frame (the whole window is
+    // composed again for any repaint next to the OpenGL view). Laying out now,
+    // from here up, folds it into the repaint this frame already needs; the
+    // requests still posted then find their layouts done.
+    for (QWidget* w = this; w; w = w->parentWidget())
+        if (QLayout* layout = w->layout())
+            layout->activate();
 }
 
 void viewer_image::get_viewer_playmode_capture(QString dir) {

@@ -64,6 +64,7 @@ private:
     cv::Mat make_picture(const cv::Mat& raw, bool auto_norm, double min_val, double& max_val, bool hist,
                          bool grey, Palette palette) const;
     static void show(const cv::Mat& picture, QLabel* label);
+    void settle_layouts();
 
     Ui::viewer_image* ui;
     bool auto_ambient_ = false, auto_depth_ = false, auto_intensity_ = true;

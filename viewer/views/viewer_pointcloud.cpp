@@ -44,6 +44,9 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     cloud_->points.clear();
     cloud_->width = 0;
     cloud_->height = 0;
+    shown_ = std::make_shared<Cloud>();
+    shown_->is_dense = true;
+    shown_->points.reserve(cloud_points);
 
     auto renderer = vtkSmartPointer<vtkRenderer>::New();
     auto window = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
@@ -160,12 +163,40 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
     }
 }
 
+void viewer_pointcloud::select_shown_points() {
+    // A software renderer pays for every point it draws, and most of the
+    // fixed-size cloud is the same black point at the origin, once for every
+    // pixel without a drawn return. Drawing that point many times paints the
+    // same pixels as drawing it once; it is kept first and last in drawing
+    // order, so whichever of equally deep points wins the depth test, the
+    // picture stays exactly that of the whole cloud.
+    const auto blank = [](const pcl::PointXYZRGB& p) {
+        return p.x == 0.0f && p.y == 0.0f && p.z == 0.0f && p.r == 0 && p.g == 0 && p.b == 0;
+    };
+    const auto& all = cloud_->points;
+    const std::size_t none = all.size();
+    std::size_t first = none, last = none;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (blank(all[i])) {
+            first = first == none ? i : first;
+            last = i;
+        }
+    auto& shown = shown_->points;
+    shown.clear();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (!blank(all[i]) || i == first || i == last)
+            shown.push_back(all[i]);
+    shown_->width = static_cast<uint32_t>(shown.size());
+    shown_->height = 1;
+}
+
 void viewer_pointcloud::updatePointCloud(VELKOR::LidarTQ::scene_t& scene) {
     fill_cloud(scene);
+    select_shown_points();
 
-    RgbHandler rgb(cloud_);
-    if (!viewer_->updatePointCloud<pcl::PointXYZRGB>(cloud_, rgb, "cloud"))
-        viewer_->addPointCloud<pcl::PointXYZRGB>(cloud_, rgb, "cloud", 0);
+    RgbHandler rgb(shown_);
+    if (!viewer_->updatePointCloud<pcl::PointXYZRGB>(shown_, rgb, "cloud"))
+        viewer_->addPointCloud<pcl::PointXYZRGB>(shown_, rgb, "cloud", 0);
 
     vtkCamera* active = viewer_->getRenderWindow()->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
     active->SetParallelProjection(orthogonal_ ? 1 : 0);

@@ -71,11 +71,16 @@ public slots:
 
 private:
     void fill_cloud(const VELKOR::LidarTQ::scene_t& scene);
+    void select_shown_points();
     void render();
 
     Ui::viewer_pointcloud* ui;
     std::shared_ptr<pcl::visualization::PCLVisualizer> viewer_;
     std::shared_ptr<pcl::PointCloud<pcl::PointXYZRGB>> cloud_;
+    // What the visualiser draws of the cloud: every point that differs from
+    // the black origin point of a pixel without a drawn return, and that point
+    // itself only once at each end of the drawing order.
+    std::shared_ptr<pcl::PointCloud<pcl::PointXYZRGB>> shown_;
     bool echo_[4] = {true, false, false, false};
     int color_mode_ = 6;
     double point_size_ = 2.0;
