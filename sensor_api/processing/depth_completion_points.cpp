@@ -161,8 +161,14 @@ private:
 
 }  // namespace
 
-bool depth_completion_points::process(scene_t& scene, const module_depth_completion& completion,
-                                      const module_gen_pointcloud& points)
+// Built twice, for AVX2 and for the x86-64 baseline, and chosen at load time
+// by the processor: with everything it calls inlined (flatten), the runs of
+// pixels and points become 8- and 4-wide vector code where AVX2 is there.
+// Neither build contracts a multiply and an add into one rounding (AVX2 alone
+// brings no FMA, and the file is compiled with -ffp-contract=off), so both
+// give the same bits.
+__attribute__((flatten, target_clones("avx2", "default"))) bool depth_completion_points::process(
+    scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points)
 {
     // Exactly the scenes on which completion succeeds and point generation
     // then has a full cloud; anything unusual goes the module-by-module way.
