@@ -190,7 +190,8 @@ __attribute__((flatten, target_clones("avx2", "default"))) bool depth_completion
     const float light = points.half_light_speed;
     bool stale = false;
     row_work row;
-    point_t computed[3 * kMaxCols];
+    // Points of rows computed directly; only frames with new directions need it.
+    std::vector<point_t> computed;
 
     // Copies old row r and widens its depth and intensity.
     auto prepare = [&](size_t r) {
@@ -273,8 +274,9 @@ __attribute__((flatten, target_clones("avx2", "default"))) bool depth_completion
                 *out = *p;
             }
         } else {
-            compute_points(computed);
-            std::memcpy(out, computed + from, (to - from) * sizeof(point_t));
+            computed.resize(width);
+            compute_points(computed.data());
+            std::memcpy(out, computed.data() + from, (to - from) * sizeof(point_t));
         }
     };
 
@@ -297,8 +299,9 @@ __attribute__((flatten, target_clones("avx2", "default"))) bool depth_completion
             scene.pointcloud.insert(scene.pointcloud.end(), known_row_points(row, light, from),
                                     known_row_points(row, light, width));
         } else {
-            compute_points(computed);
-            scene.pointcloud.insert(scene.pointcloud.end(), computed + from, computed + width);
+            computed.resize(width);
+            compute_points(computed.data());
+            scene.pointcloud.insert(scene.pointcloud.end(), computed.data() + from, computed.data() + width);
         }
     }
     for (size_t r = split + 1; r-- > 0;) {
