@@ -43,7 +43,7 @@ test-sanitize: deps
 TSAN_TESTS := test_tcp_client test_udp_client test_serialport test_ext_interface_logplayer \
   test_bounded_queue test_logger test_device_session test_session_recording test_stream_assembler \
   test_record_replay test_command_channel test_fw_upload test_sim_sensor test_sim_firmware \
-  test_tqz_link test_sensor_loss test_sim_faults test_sim_replay
+  test_tqz_link test_sensor_loss test_sim_faults test_recorder_backlog test_sim_replay
 TSAN_SKIP := RecordReplay.RoundTripAgainstTheSimulatorAt100Fps:SimEndToEnd.ScenesComeThroughTheApi
 test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_SANITIZE=thread \

@@ -125,6 +125,7 @@ bool Logger::open(const LOG_PROPS_T& props)
             file_.setstate(std::ios::failbit);
         }
         write_queue_.clear();
+        queued_bytes_ = 0;
         // A file that could not be opened is a failure, not a silent success.
         result = file_.is_open();
     } catch (const std::ios_base::failure& e) {
@@ -160,6 +161,7 @@ void Logger::close()
         writer_->join();
         writer_.reset();
         write_queue_.clear();
+        queued_bytes_ = 0;
     }
     if (file_.is_open()) {
         file_.close();
@@ -184,6 +186,15 @@ void Logger::write(const unsigned char* data, unsigned long long length)
         std::memcpy(record.data() + kHeaderSize, data, length);
     }
     ++records_queued_;
+    // A writer stalled by the disk (write-back throttling takes a fraction of
+    // a second now and then) is ridden out by the queue; only a backlog
+    // beyond its bounds loses records, the newest first, so the file keeps
+    // an unbroken stretch of the stream.
+    if (queued_bytes_.load() + record.size() > kWriteQueueBytes ||
+        static_cast<int>(write_queue_.size()) >= write_queue_.capacity()) {
+        return;
+    }
+    queued_bytes_ += record.size();
     write_queue_.push(std::move(record));
 }
 
@@ -210,6 +221,7 @@ void Logger::thread_process()
     std::vector<uint8_t> record;
     for (;;) {
         if (write_queue_.pop(record)) {
+            queued_bytes_ -= record.size();
             file_.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
             ++records_written_;
             continue;

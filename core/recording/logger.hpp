@@ -33,6 +33,11 @@ public:
     enum PARSERTYPE { PARSER_FRAME_START = 0, PARSER_FRAME_NEXT = 1, PARSER_FRAME_BROKEN = 3 };
 
     static constexpr std::size_t kHeaderSize = 16;
+    // What the write queue may hold while the disk lags behind the stream:
+    // about two seconds of a full-rate stream. A record that would exceed
+    // either bound is not queued (and so counts as queued but never written).
+    static constexpr int kWriteQueueRecords = 16384;
+    static constexpr uint64_t kWriteQueueBytes = 64ull << 20;
     // Payloads of this size or less carry no frame sequence number.
     static constexpr std::size_t kMinFramePayload = 1080;
 
@@ -96,7 +101,8 @@ private:
     uint64_t last_frame_number_ = 0xFFFFFFFFull;
     int previous_sequence_ = -1;
     std::vector<uint64_t> frame_index_;
-    BoundedQueue<std::vector<uint8_t>> write_queue_{128};
+    BoundedQueue<std::vector<uint8_t>> write_queue_{kWriteQueueRecords};
+    std::atomic<uint64_t> queued_bytes_{0};  // bytes of the records in write_queue_
     std::atomic<bool> stop_{true};
     std::unique_ptr<std::thread> writer_;
     unsigned char header_[kHeaderSize] = {};

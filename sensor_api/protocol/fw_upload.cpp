@@ -51,6 +51,16 @@ void DeviceSession::fw_status(const std::string& text)
     }
 }
 
+void DeviceSession::end_upload()
+{
+    fw_cancel = true;
+    if (upload_thread && upload_thread->joinable()) {
+        upload_thread->join();
+    }
+    upload_thread.reset();
+    fw_cancel = false;
+}
+
 bool DeviceSession::tcp_fw_upload(const char* path)
 {
     // The previous upload thread owns the file, the frame buffer and the
@@ -160,6 +170,10 @@ void DeviceSession::fw_upload_thread_process()
             ack_timed_out = true;
             break;
         }
+        if (fw_cancel) {
+            ack_timed_out = true;  // nothing more is sent
+            break;
+        }
         if (acknowledged) {
             break;
         }
@@ -211,7 +225,7 @@ void DeviceSession::fw_upload_thread_process()
                 print_line("FW_Upload_Fail_Time_Out!");
                 break;
             }
-            if (ended) {
+            if (ended || fw_cancel) {
                 break;
             }
         }

@@ -35,11 +35,10 @@ DeviceSession::~DeviceSession()
     if (stream_worker && stream_worker->joinable()) {
         stream_worker->join();
     }
+    // The upload thread writes on the TCP link: it ends before the link does.
+    end_upload();
     tcp->disconnect();
     udp->disconnect();
-    if (upload_thread && upload_thread->joinable()) {
-        upload_thread->join();
-    }
 }
 
 bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP_ADDRESS_T& local)
@@ -91,6 +90,8 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
 
 void DeviceSession::disconnect()
 {
+    // An upload cannot outlive its link, and must not use it while it closes.
+    end_upload();
     tcp->disconnect();
     udp->disconnect();
 }

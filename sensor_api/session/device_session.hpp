@@ -97,6 +97,9 @@ public:
     int64_t fw_bytes_left = 0;
     uint16_t fw_packets_left = 0;
     std::unique_ptr<std::thread> upload_thread;
+    // Tells a running upload thread to end at its next step (disconnect and
+    // destruction set it: the thread must not use a link being closed).
+    std::atomic<bool> fw_cancel{false};
     std::atomic<bool> json_mode{true};
     int64_t reply_timeout_s = 10;
     // Longest a replay assembly waits on the live packet queue (no file open).
@@ -113,6 +116,8 @@ private:
     bool replay_assemble();
     bool take_datagram(ByteVector& datagram, bool& from_recorder);
     void fw_upload_thread_process();
+    // Stops a running upload thread and joins it (fw_upload.cpp).
+    void end_upload();
     // Passes text to the status callback, if one is registered.
     void fw_status(const std::string& text);
 };

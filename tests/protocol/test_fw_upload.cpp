@@ -349,6 +349,38 @@ TEST_F(FwUploadTest, ImageShrinkingUnderTheUploadIsAReadFailure)
     EXPECT_EQ(log.snapshot().back(), kDone);
 }
 
+// A sensor that falls silent mid-transfer: disconnect and destruction end the
+// upload thread at once instead of waiting out the reply time-out, and the
+// thread never touches the link while it closes.
+TEST_F(FwUploadTest, DisconnectAndDestructionEndASilentUploadAtOnce)
+{
+    const std::string path = image_file("silent", 400 * 1428);
+    for (const bool destroy_only : {false, true}) {
+        FirmwareSensor sensor(with_fault(Fault::silent_mid_transfer));
+        StatusLog log;
+        auto session = connect_to(sensor, &log);
+        session->reply_timeout_s = 30;
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(session->tcp_fw_upload(path.c_str()));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (sensor.sim.packets_received() < 3 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_GE(sensor.sim.packets_received(), 3);
+        const auto start = std::chrono::steady_clock::now();
+        if (!destroy_only) {
+            session->disconnect();
+            EXPECT_FALSE(session->upload_thread);
+        }
+        session.reset();
+        const auto took = std::chrono::steady_clock::now() - start;
+        testing::internal::GetCapturedStdout();
+        EXPECT_LT(took, std::chrono::seconds(1)) << (destroy_only ? "destruction" : "disconnect");
+        EXPECT_EQ(log.snapshot().back(), kDone);
+        EXPECT_LT(sensor.sim.packets_received(), 400);
+    }
+}
+
 TEST_F(FwUploadTest, WithoutACallbackTheUploadRunsTheSameAndOnlyPrints)
 {
     Bytes image;
