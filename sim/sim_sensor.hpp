@@ -46,7 +46,7 @@ struct SimOptions {
     double fps = 10.0; // frames per second while running
     uint32_t seed = 1;
     int returns = 1;          // returns per pixel record
-    int ambient_words = 192;  // per row: 192 or 576
+    int ambient_words = 576;  // per row: 576 as the sensor sends, or 192
 
     // Data-stream faults; rates are probabilities per datagram.
     double loss_rate = 0.0;       // datagram not sent

@@ -298,7 +298,7 @@ TEST(SimEndToEnd, ScenesComeThroughTheApi)
         EXPECT_EQ(scene.rows, 56);
         EXPECT_EQ(scene.cols, 192);
         EXPECT_EQ(scene.depth.size(), 56u * 192u);
-        EXPECT_EQ(scene.ambient.size(), 56u * 192u);
+        EXPECT_EQ(scene.ambient.size(), 56u * 576u);  // three samples per depth column
         int valid = 0;
         for (const float d : scene.depth) {
             valid += d > 0.0f ? 1 : 0;
