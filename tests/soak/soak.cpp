@@ -10,6 +10,7 @@
 // Runs VELKOR_SOAK_SECONDS (default 60); `make soak` runs it for 10 minutes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +132,9 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
     long rss_warm = -1;
     long rss_end = -1;
     long rss_peak_warm = -1;
+    // Deepest the hand-over queues were seen: a full one has dropped.
+    std::size_t deepest_packets = 0;
+    std::size_t deepest_frames = 0;
     VELKOR::LidarTQ::scene_t scene;
 
     while (Clock::now() < run_end) {
@@ -145,6 +149,8 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
         const auto cycle_end = std::min(run_end, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                                   std::chrono::duration<double>(cycle_seconds)));
         while (Clock::now() < cycle_end) {
+            deepest_packets = std::max(deepest_packets, session->packet_queue.size());
+            deepest_frames = std::max(deepest_frames, session->frame_queue.size());
             if (session->get_scene(scene)) {
                 ++published;
             } else {
@@ -195,6 +201,8 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
         ++cycles;
     }
     rss_end = status_kb("VmRSS");
+    const int session_packet_capacity = session->packet_queue.capacity();
+    const int session_frame_capacity = session->frame_queue.capacity();
     const long rss_peak_end = status_kb("VmHWM");
 
     const auto t = Clock::now();
@@ -212,7 +220,9 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
               << "soak: datagrams sent while connected " << sent_while_connected << ", received " << received
               << ", recorded " << recorded << "\n"
               << "soak: RSS kB at start " << rss_start << ", after warm-up " << rss_warm << ", at end " << rss_end
-              << "; peak after warm-up " << rss_peak_warm << ", at end " << rss_peak_end << std::endl;
+              << "; peak after warm-up " << rss_peak_warm << ", at end " << rss_peak_end << "\n"
+              << "soak: deepest packet queue " << deepest_packets << " of " << session_packet_capacity
+              << ", deepest frame queue " << deepest_frames << " of " << session_frame_capacity << std::endl;
 
     ASSERT_GT(cycles, 0u);
     // Every frame the received datagrams complete reached the caller.

@@ -108,6 +108,23 @@ private slots:
         QVERIFY(QDir::setCurrent(work_.path()));
     }
 
+    // A sensor silent for a while is polled rarely; its frames are shown
+    // again as soon as it sends them.
+    void a_silent_spell_does_not_stop_the_stream() {
+        Rig rig;
+        QVERIFY(rig.connect());
+        int scenes = 0;
+        connect(&rig.w, &MainWindow::send_main_data, [&](VELKOR::LidarTQ::scene_t&) { ++scenes; });
+        QTRY_VERIFY_WITH_TIMEOUT(scenes > 0, 10000);
+        rig.sim.set_loss_rate(1.0);
+        QTest::qWait(3000);
+        const int before = scenes;
+        rig.sim.set_loss_rate(0.0);
+        // Five frames take a quarter of a second; a poll that slowed down too
+        // far, or stopped, would miss them.
+        QTRY_VERIFY_WITH_TIMEOUT(scenes >= before + 5, 3000);
+    }
+
     void record_needs_a_sensor_and_a_directory() {
         Rig rig;
         ModalAnswerer answers;

@@ -225,8 +225,15 @@ void MainWindow::main_tick() {
     if (!sensor_)
         return;
     if (!play_mode_) {
-        if (!sensor_->get_scene(scene_))
+        const auto now = std::chrono::steady_clock::now();
+        if (!sensor_->get_scene(scene_)) {
+            if (frame_timer_->interval() == stream_poll_ms && now - last_frame_seen_ > std::chrono::seconds(1))
+                frame_timer_->setInterval(quiet_poll_ms);
             return;
+        }
+        last_frame_seen_ = now;
+        if (frame_timer_->interval() != stream_poll_ms)
+            frame_timer_->setInterval(stream_poll_ms);
         const int64_t t = wall_clock_ticks();
         const int64_t dt = t - last_frame_time_;
         last_frame_time_ = wall_clock_ticks();
@@ -347,6 +354,7 @@ void MainWindow::connect_stream() {
     // Poll briefly instead of on every pass of the event loop, which would
     // hold a core while no frame arrives; this also undoes a replay's pace.
     frame_timer_->setInterval(stream_poll_ms);
+    last_frame_seen_ = std::chrono::steady_clock::now();
     frame_timer_->start();
     emit send_main_btn_connect_control(true);
 }

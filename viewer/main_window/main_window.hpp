@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,10 @@ public:
     // period (50 ms at 20 fps), so every frame is shown as it arrives, but
     // long enough that an idle connection does not hold a core.
     static constexpr int stream_poll_ms = 2;
+    // A sensor that has sent no frame for a second is polled this rarely
+    // instead, so a silent connection costs next to nothing; the next frame
+    // restores the short poll.
+    static constexpr int quiet_poll_ms = 20;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -157,4 +162,5 @@ private:
     std::unique_ptr<VELKOR::LidarTQ> sensor_;
     VELKOR::LidarTQ::scene_t scene_;
     int64_t last_frame_time_ = 0;  // 100-ns ticks since 1970
+    std::chrono::steady_clock::time_point last_frame_seen_;  // of the stream, for the quiet poll
 };
