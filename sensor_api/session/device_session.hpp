@@ -82,7 +82,11 @@ public:
     VELKOR::BoundedQueue<nlohmann::json> general_replies{3};
     VELKOR::BoundedQueue<nlohmann::json> setting_replies{3};
     VELKOR::BoundedQueue<Frame> frame_queue{3};
-    VELKOR::BoundedQueue<ByteVector> packet_queue{128};
+    // Datagrams waiting for the stream worker: some 18 frames, so that a
+    // worker descheduled for a moment on a busy host (the soak run saw over
+    // two frames waiting) loses nothing. A worker that stays behind still
+    // loses the oldest datagrams, never the newest.
+    VELKOR::BoundedQueue<ByteVector> packet_queue{1024};
 
     std::unique_ptr<std::thread> stream_worker;
     std::atomic<bool> running{false};

@@ -141,7 +141,10 @@ FrameAssembler::Result FrameAssembler::feed(const uint8_t* data, std::size_t siz
         return Result::dropped;
     }
     const uint16_t slot = view.slot();
-    if (slot != expected_slot_) {
+    // Slot 0 always begins a frame: a frame that lost its last rows must not
+    // cost the whole next frame as well (waiting for slot 0 would otherwise
+    // begin only after that frame's own slot 0 was dropped as out of turn).
+    if (slot != expected_slot_ && slot != 0) {
         expected_slot_ = 0;
         return Result::dropped;
     }

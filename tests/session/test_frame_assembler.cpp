@@ -186,18 +186,53 @@ TEST(Assembler, LostSlotDropsTheRestOfTheFrame)
     expect_matches(*result.frames[0], next);
 }
 
-TEST(Assembler, WrongSlotResetsEvenWhenItIsSlotZero)
+TEST(Assembler, SlotZeroAlwaysStartsAFrame)
 {
     std::atomic<uint64_t> mask{0};
     FrameAssembler assembler(mask);
     const Datagrams frame = encode_frame(make_synthetic_frame(1, 1));
-    // 0, 1, 2, 0: the second slot 0 is out of sequence and only resets.
+    // 0, 1, 2, 0: the second slot 0 abandons the frame begun and starts anew;
+    // so does the whole frame's own slot 0 after it.
     Datagrams run(frame.begin(), frame.begin() + 3);
     run.push_back(frame[0]);
     TESTSUPPORT::append(run, frame);
     const TESTSUPPORT::FeedResult result = feed(assembler, run);
     EXPECT_EQ(result.frames.size(), 1u);
-    EXPECT_EQ(result.dropped, 1);
+    EXPECT_EQ(result.dropped, 0);
+}
+
+// A frame that lost its last row (lost, flagged or swapped away) leaves the
+// assembler expecting that row; the next frame, sent whole, still comes
+// through whole rather than being dropped row by row.
+TEST(Assembler, FrameAfterOneThatLostItsLastRowsIsKept)
+{
+    for (const int lost_from : {55, 54, 50}) {
+        std::atomic<uint64_t> mask{0};
+        FrameAssembler assembler(mask);
+        Datagrams first = encode_frame(make_synthetic_frame(1, 1));
+        first.erase(first.begin() + lost_from, first.end());
+        const EncoderFrame next = make_synthetic_frame(2, 1);
+        TESTSUPPORT::append(first, encode_frame(next));
+        const TESTSUPPORT::FeedResult result = feed(assembler, first);
+        ASSERT_EQ(result.frames.size(), 1u) << "rows lost from " << lost_from;
+        expect_matches(*result.frames[0], next);
+    }
+
+    // The last row flagged by the sensor: the same.
+    std::atomic<uint64_t> mask{0};
+    FrameAssembler assembler(mask);
+    const EncoderFrame sent = make_synthetic_frame(3, 1);
+    Datagrams run = encode_frame(sent);
+    EncoderOptions flagged;
+    flagged.packet_error = 1;
+    run[55] = encode_slot(sent, 55, flagged);
+    const EncoderFrame next = make_synthetic_frame(4, 1);
+    TESTSUPPORT::append(run, encode_frame(next));
+    testing::internal::CaptureStdout();
+    const TESTSUPPORT::FeedResult result = feed(assembler, run);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result.frames.size(), 1u);
+    expect_matches(*result.frames[0], next);
 }
 
 TEST(Assembler, PacketErrorPrintsOnceAndDropsTheFrameSilently)
