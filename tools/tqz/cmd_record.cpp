@@ -318,7 +318,7 @@ int run_record(const tqz::Args& args)
                  static_cast<unsigned long long>(summary.whole_frames), elapsed_s);
     // Every frame that arrived whole was recorded from its first row on; one
     // that is not whole in the file was lost between the receive thread and
-    // the disk (the recorder's queue of 128 datagrams overflowed).
+    // the disk (the recorder's write queue overflowed while the disk stalled).
     if (summary.whole_frames < static_cast<uint64_t>(frames)) {
         std::fprintf(stderr,
                      "tqz record: warning: the recorder fell behind: %ld frames arrived whole, %llu are "
