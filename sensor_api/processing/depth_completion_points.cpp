@@ -1,5 +1,7 @@
 #include "processing/depth_completion_points.hpp"
 
+#include "processing/cpu_dispatch.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -167,7 +169,7 @@ private:
 // Neither build contracts a multiply and an add into one rounding (AVX2 alone
 // brings no FMA, and the file is compiled with -ffp-contract=off), so both
 // give the same bits.
-__attribute__((flatten, target_clones("avx2", "default"))) bool depth_completion_points::process(
+VELKOR_HOT_PASS bool depth_completion_points::process(
     scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points)
 {
     // Exactly the scenes on which completion succeeds and point generation

@@ -1,5 +1,7 @@
 #include "processing/processing_chain.hpp"
 
+#include "processing/cpu_dispatch.hpp"
+
 #include <cfloat>
 #include <cmath>
 
@@ -40,7 +42,7 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
 
 // Built for AVX2 and for the baseline like the fused completion pass (see
 // there): the lookups become vector gathers, the arithmetic stays the same.
-__attribute__((flatten, target_clones("avx2", "default"))) bool processing_chain::run_corrections(
+VELKOR_HOT_PASS bool processing_chain::run_corrections(
     VELKOR::LidarTQ::scene_t& scene)
 {
     const size_t n = scene.depth.size();
