@@ -80,14 +80,10 @@ std::string parse(const tqz::Args& args, RecordOptions& o)
         if (!tqz::option_value(args, i, value)) {
             return arg + " needs a value";
         }
-        if (arg == "--sensor") {
-            if (!tqz::parse_endpoint(value, 2000, o.sensor)) {
-                return "bad sensor address '" + value + "'";
-            }
-            have_sensor = true;
-        } else if (arg == "--local") {
-            if (!tqz::parse_endpoint(value, 0, o.local)) {
-                return "bad local address '" + value + "'";
+        std::string error;
+        if (tqz::parse_link_option(arg, value, o.sensor, o.local, have_sensor, error)) {
+            if (!error.empty()) {
+                return error;
             }
         } else if (arg == "--out") {
             if (value.empty()) {

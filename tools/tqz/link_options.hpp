@@ -48,6 +48,29 @@ inline bool option_value(const Args& args, std::size_t& i, std::string& value)
     return true;
 }
 
+// The two options every link command takes: "--sensor" (default port 2000)
+// into `sensor`, "--local" (default port 0) into `local`. Returns false when
+// `arg` is neither; otherwise `error` is empty or says which address is bad.
+inline bool parse_link_option(const std::string& arg, const std::string& value, VELKOR::IP_ADDRESS_T& sensor,
+                              VELKOR::IP_ADDRESS_T& local, bool& have_sensor, std::string& error)
+{
+    error.clear();
+    if (arg == "--sensor") {
+        if (!parse_endpoint(value, 2000, sensor)) {
+            error = "bad sensor address '" + value + "'";
+        }
+        have_sensor = true;
+        return true;
+    }
+    if (arg == "--local") {
+        if (!parse_endpoint(value, 0, local)) {
+            error = "bad local address '" + value + "'";
+        }
+        return true;
+    }
+    return false;
+}
+
 // The library writes progress lines ("Connected!", "TCP: ...") on stdout.
 // Commands whose stdout is their result keep those out of it: while this
 // object lives, descriptor 1 goes to /dev/null and `out` writes to the real
