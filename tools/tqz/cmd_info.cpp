@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command.hpp"
+#include "record_walk.hpp"
 #include "recording/logger.hpp"
 
 namespace {
@@ -31,47 +32,12 @@ struct RecordingStats {
     uint64_t frames = 0;            // frames in the recorder's index
 };
 
-uint64_t le64(const unsigned char* p)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | p[i];
-    }
-    return value;
-}
-
 // Walks the records with a bounded buffer: length fields are checked against
 // the file size and payloads are skipped, never loaded.
 bool walk(const std::string& path, RecordingStats& stats)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    stats.bytes = end > 0 ? static_cast<uint64_t>(end) : 0;
-    in.seekg(0, std::ios::beg);
-
     int previous = -1;
-    uint64_t pos = 0;
-    unsigned char head[16 + 6];
-    while (pos < stats.bytes) {
-        const uint64_t left = stats.bytes - pos;
-        if (left < 16) {
-            break;
-        }
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(pos));
-        const std::size_t want = left >= sizeof(head) ? sizeof(head) : 16;
-        if (!in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(want))) {
-            break;
-        }
-        const uint64_t length = le64(head + 8);
-        if (length > left - 16) {
-            break;
-        }
-        const auto time = static_cast<int64_t>(le64(head));
+    const tqz::RecordWalk walk = tqz::walk_records(path, [&](int64_t time, uint64_t length, const unsigned char* head) {
         if (stats.records == 0) {
             stats.first_time = time;
         }
@@ -80,24 +46,27 @@ bool walk(const std::string& path, RecordingStats& stats)
         ++stats.sizes[length];
         if (length <= VELKOR::Logger::kMinFramePayload) {
             ++stats.short_records;
-        } else {
-            const int sequence = head[16 + 4] | (head[16 + 5] << 8);
-            if (sequence == 0) {
-                if (stats.frame_starts == 0) {
-                    stats.first_start_time = time;
-                }
-                stats.last_start_time = time;
-                ++stats.frame_starts;
-            } else if (previous < 0 || sequence != previous + 1) {
-                ++stats.out_of_sequence;
-            }
-            previous = sequence;
+            return;
         }
-        pos += 16 + length;
+        const int sequence = head[4] | (head[5] << 8);
+        if (sequence == 0) {
+            if (stats.frame_starts == 0) {
+                stats.first_start_time = time;
+            }
+            stats.last_start_time = time;
+            ++stats.frame_starts;
+        } else if (previous < 0 || sequence != previous + 1) {
+            ++stats.out_of_sequence;
+        }
+        previous = sequence;
+    });
+    if (!walk.opened) {
+        return false;
     }
-    if (pos < stats.bytes) {
-        stats.truncated_at = pos;
-        stats.truncated_bytes = stats.bytes - pos;
+    stats.bytes = walk.bytes;
+    if (walk.end < walk.bytes) {
+        stats.truncated_at = walk.end;
+        stats.truncated_bytes = walk.bytes - walk.end;
     }
     return true;
 }

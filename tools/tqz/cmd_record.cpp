@@ -23,6 +23,7 @@
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
 #include "link_options.hpp"
+#include "record_walk.hpp"
 #include "recording/logger.hpp"
 
 namespace {
@@ -168,39 +169,19 @@ constexpr int kRowsPerFrame = 56;
 FileSummary summarise(const std::string& path)
 {
     FileSummary s;
-    std::ifstream in(path, std::ios::binary);
-    unsigned char head[VELKOR::Logger::kHeaderSize + 6];
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    s.bytes = end > 0 ? static_cast<uint64_t>(end) : 0;
-    uint64_t pos = 0;
     int run = 0; // rows of the current frame seen in order
-    while (s.bytes - pos >= VELKOR::Logger::kHeaderSize) {
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(pos));
-        const std::size_t want = s.bytes - pos >= sizeof head ? sizeof head : VELKOR::Logger::kHeaderSize;
-        if (!in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(want))) {
-            break;
-        }
-        uint64_t length = 0;
-        for (int i = 15; i >= 8; --i) {
-            length = (length << 8) | head[i];
-        }
-        if (length > s.bytes - pos - VELKOR::Logger::kHeaderSize) {
-            break;
-        }
-        pos += VELKOR::Logger::kHeaderSize + length;
-        ++s.records;
-        if (length <= VELKOR::Logger::kMinFramePayload) {
-            continue; // no row: other traffic between the rows breaks no frame
-        }
-        const int row = head[16 + 4] | (head[16 + 5] << 8);
-        run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
-        if (run == kRowsPerFrame) {
-            ++s.whole_frames;
-            run = 0;
-        }
-    }
+    s.bytes = tqz::walk_records(path, [&](int64_t, uint64_t length, const unsigned char* head) {
+                  ++s.records;
+                  if (length <= VELKOR::Logger::kMinFramePayload) {
+                      return; // no row: other traffic between the rows breaks no frame
+                  }
+                  const int row = head[4] | (head[5] << 8);
+                  run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
+                  if (run == kRowsPerFrame) {
+                      ++s.whole_frames;
+                      run = 0;
+                  }
+              }).bytes;
     return s;
 }
 
