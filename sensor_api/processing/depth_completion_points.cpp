@@ -1,28 +1,26 @@
 #include "processing/depth_completion_points.hpp"
 
 #include "processing/cpu_dispatch.hpp"
+#include "processing/widened_points.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 
 namespace TQZ {
 
-// The direction of one widened point with its sines and cosines.
-struct widened_direction {
-    double azimuth;
-    double elevation;
-    double cos_azimuth;
-    double sin_azimuth;
-    double cos_elevation;
-    double sin_elevation;
-};
-
+// The directions of the widened points with their sines and cosines, and
+// the measured directions they were made from.
 struct widened_direction_table {
     int32_t rows = 0;
     int32_t cols = 0;  // columns before widening
-    std::vector<widened_direction> by_point;
+    // Azimuth and elevation of each measured pixel, rows x cols pairs.
+    std::vector<double> measured;
+    // Row r: the inserted directions at r * 4 * cols and the sines and
+    // cosines at r * 12 * cols, laid out as widened_columns::inserted and
+    // widened_columns::trig.
+    std::vector<float> inserted;
+    std::vector<double> trig;
 };
 
 namespace {
@@ -30,39 +28,93 @@ namespace {
 using point_t = VELKOR::LidarTQ::point_t;
 
 constexpr size_t kMaxCols = depth_completion_points::kMaxCols;
+constexpr size_t kKinds = widened_columns::kKinds;
+constexpr size_t kRowTrig = kTrigArrays * kKinds;  // arrays per row
+static_assert(kMaxCols == widened_columns::kMaxCols, "row buffers hold one sensor row");
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// The inserted directions of a row from its measured ones, laid out as
+// widened_columns::inserted.
+void interpolate_row(const point_t* measured, size_t cols, float* inserted)
+{
+    float* azimuth_left = inserted;
+    float* azimuth_right = inserted + cols;
+    float* elevation_left = inserted + 2 * cols;
+    float* elevation_right = inserted + 3 * cols;
+    for (size_t c = 0; c < cols; ++c) {
+        const point_t& p = measured[c];
+        // The interpolated angles are 32-bit values held in doubles.
+        azimuth_left[c] = c == 0 ? 0.0f
+                                 : static_cast<float>(module_depth_completion::interpolate_angle(
+                                       p.azimuth, measured[c - 1].azimuth));
+        elevation_left[c] = c == 0 ? 0.0f
+                                   : static_cast<float>(module_depth_completion::interpolate_angle(
+                                         p.elevation, measured[c - 1].elevation));
+        azimuth_right[c] = c + 1 == cols ? 0.0f
+                                         : static_cast<float>(module_depth_completion::interpolate_angle(
+                                               p.azimuth, measured[c + 1].azimuth));
+        elevation_right[c] = c + 1 == cols ? 0.0f
+                                           : static_cast<float>(module_depth_completion::interpolate_angle(
+                                                 p.elevation, measured[c + 1].elevation));
+    }
+}
 
-std::shared_ptr<const widened_direction_table> make_table(const scene_t& widened, size_t cols)
+// Sines and cosines of a row's widened directions, laid out as
+// widened_columns::trig.
+void compute_trig(const point_t* measured, const float* inserted, size_t cols, double* trig)
+{
+    for (size_t k = 0; k < kKinds; ++k) {
+        for (size_t c = 0; c < cols; ++c) {
+            double azimuth = measured[c].azimuth;
+            double elevation = measured[c].elevation;
+            if (k != 1) {
+                const size_t side = k == 0 ? 0 : 1;
+                azimuth = static_cast<double>(inserted[side * cols + c]);
+                elevation = static_cast<double>(inserted[(2 + side) * cols + c]);
+            }
+            trig[(0 * kKinds + k) * cols + c] = std::cos(azimuth);
+            trig[(1 * kKinds + k) * cols + c] = std::sin(azimuth);
+            trig[(2 * kKinds + k) * cols + c] = std::cos(elevation);
+            trig[(3 * kKinds + k) * cols + c] = std::sin(elevation);
+        }
+    }
+}
+
+// The table of the directions of a scene's rows before widening.
+std::shared_ptr<const widened_direction_table> make_table(const point_t* measured, size_t rows, size_t cols)
 {
     auto table = std::make_shared<widened_direction_table>();
-    table->rows = widened.rows;
+    table->rows = static_cast<int32_t>(rows);
     table->cols = static_cast<int32_t>(cols);
-    const size_t count = static_cast<size_t>(widened.rows) * 3 * cols;
-    table->by_point.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        const point_t& p = widened.pointcloud[i];
-        table->by_point[i] = {p.azimuth,           p.elevation,           std::cos(p.azimuth),
-                              std::sin(p.azimuth), std::cos(p.elevation), std::sin(p.elevation)};
+    table->measured.resize(rows * cols * 2);
+    table->inserted.resize(rows * kInsertedArrays * cols);
+    table->trig.resize(rows * kRowTrig * cols);
+    for (size_t r = 0; r < rows; ++r) {
+        const point_t* row = measured + r * cols;
+        for (size_t c = 0; c < cols; ++c) {
+            table->measured[2 * (r * cols + c)] = row[c].azimuth;
+            table->measured[2 * (r * cols + c) + 1] = row[c].elevation;
+        }
+        float* inserted = table->inserted.data() + r * kInsertedArrays * cols;
+        interpolate_row(row, cols, inserted);
+        compute_trig(row, inserted, cols, table->trig.data() + r * kRowTrig * cols);
     }
     return table;
 }
 
-// The point of one widened pixel: x = (cos el * d) * cos az,
-// y = (cos el * d) * sin az, z = sin el * d, with d in mm.
-inline point_t make_point(double spare, double azimuth, double elevation, double cos_azimuth, double sin_azimuth,
-                          double cos_elevation, double sin_elevation, float depth, uint16_t intensity, float light)
+// True when the measured directions of a row are bit for bit those of the
+// table's row (pairs of azimuth and elevation).
+bool same_directions(const point_t* measured, const double* table, size_t cols)
 {
-    const double d = static_cast<double>(depth * light);
-    point_t p;
-    p.spare = spare;
-    p.azimuth = azimuth;
-    p.elevation = elevation;
-    p.x = (cos_elevation * d) * cos_azimuth;
-    p.y = (cos_elevation * d) * sin_azimuth;
-    p.z = sin_elevation * d;
-    p.intensity = static_cast<double>(intensity);
-    return p;
+    uint64_t differ = 0;
+    for (size_t c = 0; c < cols; ++c) {
+        uint64_t azimuth, elevation, table_azimuth, table_elevation;
+        std::memcpy(&azimuth, &measured[c].azimuth, sizeof azimuth);
+        std::memcpy(&elevation, &measured[c].elevation, sizeof elevation);
+        std::memcpy(&table_azimuth, table + 2 * c, sizeof table_azimuth);
+        std::memcpy(&table_elevation, table + 2 * c + 1, sizeof table_elevation);
+        differ |= (azimuth ^ table_azimuth) | (elevation ^ table_elevation);
+    }
+    return differ == 0;
 }
 
 // Fills a run of inserted pixels from their nearer and farther neighbours.
@@ -86,89 +138,25 @@ void fill_run(const module_depth_completion& completion, const float* near_range
 // stack: the old values are copied here first, so that the widened row may
 // then overwrite them in the scene.
 struct row_work {
-    float old_depth[kMaxCols];
-    uint16_t old_intensity[kMaxCols];
-    double azimuth[kMaxCols];
-    double elevation[kMaxCols];
-    uint32_t ambient_left[kMaxCols];
-    uint32_t ambient_measured[kMaxCols];
-    uint32_t ambient_right[kMaxCols];
-    float left_depth[kMaxCols];
-    uint16_t left_intensity[kMaxCols];
-    float right_depth[kMaxCols];
-    uint16_t right_intensity[kMaxCols];
-    float depth[3 * kMaxCols];
-    uint16_t intensity[3 * kMaxCols];
-    double spare[3 * kMaxCols];
-    // The table's directions of this row, when every measured direction of
-    // the row matches them; null otherwise.
-    const widened_direction* directions = nullptr;
-};
-
-// The points of a row whose directions the table holds, one by one: the row
-// is appended to the cloud from this, so the cloud never grows by zeroed
-// records that would be overwritten at once.
-class known_row_points {
-public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = point_t;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const point_t*;
-    using reference = point_t;
-
-    known_row_points(const row_work& row, float light, size_t j) : row_(&row), light_(light), j_(j) {}
-
-    point_t operator*() const
-    {
-        const widened_direction& t = row_->directions[j_];
-        return make_point(row_->spare[j_], t.azimuth, t.elevation, t.cos_azimuth, t.sin_azimuth, t.cos_elevation,
-                          t.sin_elevation, row_->depth[j_], row_->intensity[j_], light_);
-    }
-    known_row_points& operator++()
-    {
-        ++j_;
-        return *this;
-    }
-    known_row_points operator++(int)
-    {
-        known_row_points before = *this;
-        ++j_;
-        return before;
-    }
-    known_row_points& operator--()
-    {
-        --j_;
-        return *this;
-    }
-    known_row_points& operator+=(difference_type n)
-    {
-        j_ = static_cast<size_t>(static_cast<difference_type>(j_) + n);
-        return *this;
-    }
-    known_row_points operator+(difference_type n) const { return known_row_points(*this) += n; }
-    point_t operator[](difference_type n) const { return *(*this + n); }
-    bool operator<(const known_row_points& other) const { return j_ < other.j_; }
-    difference_type operator-(const known_row_points& other) const
-    {
-        return static_cast<difference_type>(j_) - static_cast<difference_type>(other.j_);
-    }
-    bool operator==(const known_row_points& other) const { return j_ == other.j_; }
-    bool operator!=(const known_row_points& other) const { return j_ != other.j_; }
-
-private:
-    const row_work* row_;
-    float light_;
-    size_t j_;
+    widened_columns columns;
+    uint32_t ambient[kKinds][kMaxCols];
+    float depth[kKinds * kMaxCols];  // widened, interleaved
+    uint16_t intensity[kKinds * kMaxCols];
+    // The directions of a row the table does not hold.
+    float inserted[kInsertedArrays * kMaxCols];
+    double trig[kRowTrig * kMaxCols];
+    // The old points of a row that its widened row overwrites.
+    point_t measured[kMaxCols];
 };
 
 }  // namespace
 
 // Built twice, for AVX2 and for the x86-64 baseline, and chosen at load time
 // by the processor: with everything it calls inlined (flatten), the runs of
-// pixels and points become 8- and 4-wide vector code where AVX2 is there.
-// Neither build contracts a multiply and an add into one rounding (AVX2 alone
-// brings no FMA, and the file is compiled with -ffp-contract=off), so both
-// give the same bits.
+// pixels become 8-wide vector code where AVX2 is there. Neither build
+// contracts a multiply and an add into one rounding (AVX2 alone brings no
+// FMA, and the file is compiled with -ffp-contract=off), so both give the
+// same bits.
 VELKOR_HOT_PASS bool depth_completion_points::process(
     scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points)
 {
@@ -179,7 +167,7 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
     }
     const size_t rows = static_cast<size_t>(scene.rows);
     const size_t cols = static_cast<size_t>(scene.cols);
-    const size_t width = 3 * cols;
+    const size_t width = kKinds * cols;
     const size_t old_count = rows * cols;
     const size_t new_count = rows * width;
     if (scene.depth.size() != old_count || scene.intensity.size() != old_count ||
@@ -190,138 +178,101 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
     const auto table = table_.get();
     const bool table_fits = table && table->rows == scene.rows && static_cast<size_t>(table->cols) == cols;
     const float light = points.half_light_speed;
-    bool stale = false;
+    bool stale = !table_fits;
+    // Some 40 KB: on the stack of the thread that runs the chain, which
+    // keeps the pass free of allocations and its row in the first-level cache.
     row_work row;
-    // Points of rows computed directly; only frames with new directions need it.
-    std::vector<point_t> computed;
+    widened_columns& w = row.columns;
 
-    // Copies old row r and widens its depth and intensity.
+    // Copies old row r and widens its depth and intensity; finds the
+    // directions and their sines and cosines.
     auto prepare = [&](size_t r) {
         const size_t old_base = r * cols;
-        std::memcpy(row.old_depth, scene.depth.data() + old_base, cols * sizeof(float));
-        std::memcpy(row.old_intensity, scene.intensity.data() + old_base, cols * sizeof(uint16_t));
+        std::memcpy(w.depth[1], scene.depth.data() + old_base, cols * sizeof(float));
+        std::memcpy(w.intensity[1], scene.intensity.data() + old_base, cols * sizeof(uint16_t));
         const point_t* old_points = scene.pointcloud.data() + old_base;
-        const widened_direction* directions = table_fits ? table->by_point.data() + r * width : nullptr;
-        bool known = directions != nullptr;
+        // Widened row r starts before old row r ends only for the first row.
+        if (r * width < old_base + cols) {
+            std::memcpy(row.measured, old_points, cols * sizeof(point_t));
+            old_points = row.measured;
+        }
+        w.measured = old_points;
+        const uint32_t* ambient = scene.ambient.data() + r * width;
         for (size_t c = 0; c < cols; ++c) {
-            const point_t& p = old_points[c];
-            row.azimuth[c] = p.azimuth;
-            row.elevation[c] = p.elevation;
-            row.spare[3 * c] = 0.0;
-            row.spare[3 * c + 1] = p.spare;
-            row.spare[3 * c + 2] = 0.0;
-            if (known) {
-                const widened_direction& t = directions[3 * c + 1];
-                known = same_bits(t.azimuth, p.azimuth) && same_bits(t.elevation, p.elevation);
+            for (size_t k = 0; k < kKinds; ++k) {
+                row.ambient[k][c] = ambient[kKinds * c + k];
             }
         }
-        row.directions = known ? directions : nullptr;
 
         // The inserted pixels left and right of each measured column, as two
         // runs over the gaps between neighbours (straight loops the compiler
-        // turns into vector code), then spread over the widened row.
-        const uint32_t* ambient = scene.ambient.data() + r * width;
-        for (size_t c = 0; c < cols; ++c) {
-            row.ambient_left[c] = ambient[3 * c];
-            row.ambient_measured[c] = ambient[3 * c + 1];
-            row.ambient_right[c] = ambient[3 * c + 2];
-        }
+        // turns into vector code).
         const size_t gaps = cols - 1;
-        fill_run(completion, row.old_depth + 1, row.old_depth, row.old_intensity + 1, row.old_intensity,
-                 row.ambient_measured + 1, row.ambient_left + 1, gaps, row.left_depth + 1, row.left_intensity + 1);
-        fill_run(completion, row.old_depth, row.old_depth + 1, row.old_intensity, row.old_intensity + 1,
-                 row.ambient_measured, row.ambient_right, gaps, row.right_depth, row.right_intensity);
-        row.left_depth[0] = 0.0f;
-        row.left_intensity[0] = 0;
-        row.right_depth[cols - 1] = 0.0f;
-        row.right_intensity[cols - 1] = 0;
+        fill_run(completion, w.depth[1] + 1, w.depth[1], w.intensity[1] + 1, w.intensity[1], row.ambient[1] + 1,
+                 row.ambient[0] + 1, gaps, w.depth[0] + 1, w.intensity[0] + 1);
+        fill_run(completion, w.depth[1], w.depth[1] + 1, w.intensity[1], w.intensity[1] + 1, row.ambient[1],
+                 row.ambient[2], gaps, w.depth[2], w.intensity[2]);
+        w.depth[0][0] = 0.0f;
+        w.intensity[0][0] = 0;
+        w.depth[2][cols - 1] = 0.0f;
+        w.intensity[2][cols - 1] = 0;
         for (size_t c = 0; c < cols; ++c) {
-            row.depth[3 * c] = row.left_depth[c];
-            row.intensity[3 * c] = row.left_intensity[c];
-            row.depth[3 * c + 1] = row.old_depth[c];
-            row.intensity[3 * c + 1] = row.old_intensity[c];
-            row.depth[3 * c + 2] = row.right_depth[c];
-            row.intensity[3 * c + 2] = row.right_intensity[c];
-        }
-    };
-
-    // The points of a prepared row whose directions are not in the table:
-    // inserted directions interpolated, sines and cosines computed.
-    auto compute_points = [&](point_t* out) {
-        stale = true;
-        for (size_t j = 0; j < width; ++j) {
-            const size_t c = j / 3;
-            double azimuth = 0.0;
-            double elevation = 0.0;
-            if (j % 3 == 1) {
-                azimuth = row.azimuth[c];
-                elevation = row.elevation[c];
-            } else if (j % 3 == 0 && c > 0) {
-                azimuth = module_depth_completion::interpolate_angle(row.azimuth[c], row.azimuth[c - 1]);
-                elevation = module_depth_completion::interpolate_angle(row.elevation[c], row.elevation[c - 1]);
-            } else if (j % 3 == 2 && c + 1 < cols) {
-                azimuth = module_depth_completion::interpolate_angle(row.azimuth[c], row.azimuth[c + 1]);
-                elevation = module_depth_completion::interpolate_angle(row.elevation[c], row.elevation[c + 1]);
+            for (size_t k = 0; k < kKinds; ++k) {
+                row.depth[kKinds * c + k] = w.depth[k][c];
+                row.intensity[kKinds * c + k] = w.intensity[k][c];
             }
-            out[j] = make_point(row.spare[j], azimuth, elevation, std::cos(azimuth), std::sin(azimuth),
-                                std::cos(elevation), std::sin(elevation), row.depth[j], row.intensity[j], light);
         }
-    };
 
-    // Writes points [from, to) of the prepared row at `out` (the cloud's
-    // record of widened index r * width + from).
-    auto write_points = [&](point_t* out, size_t from, size_t to) {
-        if (row.directions) {
-            for (known_row_points p(row, light, from), end(row, light, to); p != end; ++p, ++out) {
-                *out = *p;
-            }
+        // The table's directions when it was made from these very measured
+        // ones (the inserted ones follow from them); computed otherwise.
+        if (table_fits && same_directions(old_points, table->measured.data() + 2 * old_base, cols)) {
+            w.inserted = table->inserted.data() + r * kInsertedArrays * cols;
+            w.trig = table->trig.data() + r * kRowTrig * cols;
         } else {
-            computed.resize(width);
-            compute_points(computed.data());
-            std::memcpy(out, computed.data() + from, (to - from) * sizeof(point_t));
+            interpolate_row(old_points, cols, row.inserted);
+            compute_trig(old_points, row.inserted, cols, row.trig);
+            w.inserted = row.inserted;
+            w.trig = row.trig;
+            stale = true;
         }
     };
 
-    // Rows that lie wholly or partly beyond the old values are appended in
-    // order (their old rows are not touched by appending); then the rows
-    // within the old values are written in place from the last to the first,
-    // each after its old row has been copied: widened row r covers old rows
-    // 3r..3r+2, which are done by then.
+    // Rows that lie wholly beyond the old values are made first, in order,
+    // each as the cloud grows by it (the new records are zeroed, then
+    // overwritten while still in the cache); then the rows within the old
+    // values are written in place from the last to the first, each after its
+    // old row has been copied: widened row r covers old rows 3r..3r+2, which
+    // are done by then.
     scene.cols = static_cast<int32_t>(width);
-    scene.depth.reserve(new_count);
-    scene.intensity.reserve(new_count);
+    scene.depth.resize(new_count);
+    scene.intensity.resize(new_count);
     scene.pointcloud.reserve(new_count);
-    const size_t split = old_count / width;  // the row that holds index old_count
-    for (size_t r = split; r < rows; ++r) {
-        prepare(r);
-        const size_t from = old_count > r * width ? old_count - r * width : 0;
-        scene.depth.insert(scene.depth.end(), row.depth + from, row.depth + width);
-        scene.intensity.insert(scene.intensity.end(), row.intensity + from, row.intensity + width);
-        if (row.directions) {
-            scene.pointcloud.insert(scene.pointcloud.end(), known_row_points(row, light, from),
-                                    known_row_points(row, light, width));
-        } else {
-            computed.resize(width);
-            compute_points(computed.data());
-            scene.pointcloud.insert(scene.pointcloud.end(), computed.data() + from, computed.data() + width);
-        }
-    }
-    for (size_t r = split + 1; r-- > 0;) {
+    const size_t beyond = (old_count + width - 1) / width;  // the first row wholly beyond
+    for (size_t r = beyond; r < rows; ++r) {
         const size_t base = r * width;
-        if (base >= old_count) {
-            continue;
-        }
-        const size_t to = old_count - base < width ? old_count - base : width;
+        scene.pointcloud.resize(base + width);
         prepare(r);
-        std::memcpy(scene.depth.data() + base, row.depth, to * sizeof(float));
-        std::memcpy(scene.intensity.data() + base, row.intensity, to * sizeof(uint16_t));
-        write_points(scene.pointcloud.data() + base, 0, to);
+        std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
+        std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
+        write_widened_points(w, cols, 0, cols, light, scene.pointcloud.data() + base);
+    }
+    scene.pointcloud.resize(new_count);
+    for (size_t r = beyond; r-- > 0;) {
+        const size_t base = r * width;
+        prepare(r);
+        std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
+        std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
+        write_widened_points(w, cols, 0, cols, light, scene.pointcloud.data() + base);
     }
 
     // New directions (the first frame, other tables, or a caller's own
     // angles): remember them for the next frame.
-    if (stale || !table_fits) {
-        table_.publish(make_table(scene, cols));
+    if (stale) {
+        std::vector<point_t> measured(old_count);
+        for (size_t i = 0; i < old_count; ++i) {
+            measured[i] = scene.pointcloud[kKinds * i + 1];
+        }
+        table_.publish(make_table(measured.data(), rows, cols));
     }
     return true;
 }

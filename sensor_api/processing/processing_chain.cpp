@@ -63,16 +63,42 @@ VELKOR_HOT_PASS bool processing_chain::run_corrections(
     const uint32_t* ambient = scene.ambient.data();
     const uint16_t* intensity = scene.intensity.data();
     float* depth = scene.depth.data();
-    for (size_t i = 0; i < n; ++i) {
-        float d = depth[i] - offset_ns;
-        d = d - table[i];
-        d = static_cast<float>(walk_term[intensity[i]] + static_cast<double>(d));
-        // Unsigned 32-bit sum: it wraps like the sensor's own arithmetic.
-        const uint32_t level = (ambient[3 * i] + ambient[3 * i + 1] + ambient[3 * i + 2]) / 100;
-        const int32_t limit = level < module_adaptive_threshold::kTabulatedLevels
-                                  ? by_level[level]
-                                  : module_adaptive_threshold::threshold(static_cast<float>(level), coefficients);
-        depth[i] = limit >= static_cast<int32_t>(intensity[i]) ? 0.0f : d;
+    // In blocks, each as three straight loops the compiler turns into vector
+    // code: the ambient levels, their thresholds (levels beyond the table,
+    // which take the polynomial, are put right one by one afterwards), and
+    // the corrected depth.
+    constexpr size_t kBlock = 256;
+    constexpr uint32_t kLastLevel = module_adaptive_threshold::kTabulatedLevels - 1;
+    uint32_t level[kBlock];
+    int32_t limit[kBlock];
+    for (size_t first = 0; first < n; first += kBlock) {
+        const size_t count = n - first < kBlock ? n - first : kBlock;
+        const uint32_t* a = ambient + 3 * first;
+        uint32_t beyond = 0;
+        for (size_t k = 0; k < count; ++k) {
+            // Unsigned 32-bit sum: it wraps like the sensor's own arithmetic.
+            level[k] = (a[3 * k] + a[3 * k + 1] + a[3 * k + 2]) / 100;
+            beyond |= level[k] > kLastLevel ? 1u : 0u;
+        }
+        for (size_t k = 0; k < count; ++k) {
+            limit[k] = by_level[level[k] < kLastLevel ? level[k] : kLastLevel];
+        }
+        if (beyond != 0) {
+            for (size_t k = 0; k < count; ++k) {
+                if (level[k] > kLastLevel) {
+                    limit[k] = module_adaptive_threshold::threshold(static_cast<float>(level[k]), coefficients);
+                }
+            }
+        }
+        const uint16_t* in = intensity + first;
+        const float* offsets = table + first;
+        float* out = depth + first;
+        for (size_t k = 0; k < count; ++k) {
+            float d = out[k] - offset_ns;
+            d = d - offsets[k];
+            d = static_cast<float>(walk_term[in[k]] + static_cast<double>(d));
+            out[k] = limit[k] >= static_cast<int32_t>(in[k]) ? 0.0f : d;
+        }
     }
     return true;
 }
