@@ -10,17 +10,15 @@
 namespace TQZ {
 
 // The directions of the widened points with their sines and cosines, and
-// the measured directions they were made from.
+// the measured directions they were made from. Rows are held in the order
+// the pass visits them (visit_order), so that a frame reads the table from
+// the first byte to the last.
 struct widened_direction_table {
     int32_t rows = 0;
     int32_t cols = 0;  // columns before widening
-    // Azimuth and elevation of each measured pixel, rows x cols pairs.
+    // Azimuth and elevation of each measured pixel, cols pairs per row.
     std::vector<double> measured;
-    // Row r: the inserted directions at r * 4 * cols and the sines and
-    // cosines at r * 12 * cols, laid out as widened_columns::inserted and
-    // widened_columns::trig.
-    std::vector<float> inserted;
-    std::vector<double> trig;
+    std::vector<direction_group> groups;  // groups_per_row(cols) per row
 };
 
 namespace {
@@ -29,52 +27,63 @@ using point_t = VELKOR::LidarTQ::point_t;
 
 constexpr size_t kMaxCols = depth_completion_points::kMaxCols;
 constexpr size_t kKinds = widened_columns::kKinds;
-constexpr size_t kRowTrig = kTrigArrays * kKinds;  // arrays per row
+constexpr size_t kLanes = direction_group::kLanes;
 static_assert(kMaxCols == widened_columns::kMaxCols, "row buffers hold one sensor row");
 
-// The inserted directions of a row from its measured ones, laid out as
-// widened_columns::inserted.
-void interpolate_row(const point_t* measured, size_t cols, float* inserted)
+size_t groups_per_row(size_t cols) { return (cols + kLanes - 1) / kLanes; }
+
+// The first widened row that lies wholly beyond the old values.
+size_t first_row_beyond(size_t rows) { return (rows + kKinds - 1) / kKinds; }
+
+// Where the pass visits row r: the rows from first_row_beyond upwards, then
+// the ones below it downwards.
+size_t visit_order(size_t r, size_t rows)
 {
-    float* azimuth_left = inserted;
-    float* azimuth_right = inserted + cols;
-    float* elevation_left = inserted + 2 * cols;
-    float* elevation_right = inserted + 3 * cols;
-    for (size_t c = 0; c < cols; ++c) {
-        const point_t& p = measured[c];
-        // The interpolated angles are 32-bit values held in doubles.
-        azimuth_left[c] = c == 0 ? 0.0f
-                                 : static_cast<float>(module_depth_completion::interpolate_angle(
-                                       p.azimuth, measured[c - 1].azimuth));
-        elevation_left[c] = c == 0 ? 0.0f
-                                   : static_cast<float>(module_depth_completion::interpolate_angle(
-                                         p.elevation, measured[c - 1].elevation));
-        azimuth_right[c] = c + 1 == cols ? 0.0f
-                                         : static_cast<float>(module_depth_completion::interpolate_angle(
-                                               p.azimuth, measured[c + 1].azimuth));
-        elevation_right[c] = c + 1 == cols ? 0.0f
-                                           : static_cast<float>(module_depth_completion::interpolate_angle(
-                                                 p.elevation, measured[c + 1].elevation));
-    }
+    const size_t beyond = first_row_beyond(rows);
+    return r >= beyond ? r - beyond : (rows - beyond) + (beyond - 1 - r);
 }
 
-// Sines and cosines of a row's widened directions, laid out as
-// widened_columns::trig.
-void compute_trig(const point_t* measured, const float* inserted, size_t cols, double* trig)
+// The inserted directions of a row and the sines and cosines of all its
+// widened directions, from the row's measured points.
+void make_directions(const point_t* measured, size_t cols, direction_group* groups)
 {
-    for (size_t k = 0; k < kKinds; ++k) {
-        for (size_t c = 0; c < cols; ++c) {
-            double azimuth = measured[c].azimuth;
-            double elevation = measured[c].elevation;
-            if (k != 1) {
-                const size_t side = k == 0 ? 0 : 1;
-                azimuth = static_cast<double>(inserted[side * cols + c]);
-                elevation = static_cast<double>(inserted[(2 + side) * cols + c]);
-            }
-            trig[(0 * kKinds + k) * cols + c] = std::cos(azimuth);
-            trig[(1 * kKinds + k) * cols + c] = std::sin(azimuth);
-            trig[(2 * kKinds + k) * cols + c] = std::cos(elevation);
-            trig[(3 * kKinds + k) * cols + c] = std::sin(elevation);
+    for (size_t g = 0; g < groups_per_row(cols); ++g) {
+        groups[g] = direction_group{};
+    }
+    for (size_t c = 0; c < cols; ++c) {
+        direction_group& group = groups[c / kLanes];
+        const size_t lane = c % kLanes;
+        const point_t& p = measured[c];
+        // The interpolated angles are 32-bit values held in doubles.
+        float left_azimuth = 0.0f;
+        float left_elevation = 0.0f;
+        float right_azimuth = 0.0f;
+        float right_elevation = 0.0f;
+        if (c > 0) {
+            left_azimuth =
+                static_cast<float>(module_depth_completion::interpolate_angle(p.azimuth, measured[c - 1].azimuth));
+            left_elevation = static_cast<float>(
+                module_depth_completion::interpolate_angle(p.elevation, measured[c - 1].elevation));
+        }
+        if (c + 1 < cols) {
+            right_azimuth =
+                static_cast<float>(module_depth_completion::interpolate_angle(p.azimuth, measured[c + 1].azimuth));
+            right_elevation = static_cast<float>(
+                module_depth_completion::interpolate_angle(p.elevation, measured[c + 1].elevation));
+        }
+        group.inserted[0][0][lane] = left_azimuth;
+        group.inserted[0][1][lane] = left_elevation;
+        group.inserted[1][0][lane] = right_azimuth;
+        group.inserted[1][1][lane] = right_elevation;
+        const double azimuth[kKinds] = {static_cast<double>(left_azimuth), p.azimuth,
+                                        static_cast<double>(right_azimuth)};
+        const double elevation[kKinds] = {static_cast<double>(left_elevation), p.elevation,
+                                          static_cast<double>(right_elevation)};
+        for (size_t k = 0; k < kKinds; ++k) {
+            group.trig[k][0][lane] = std::cos(azimuth[k]);
+            group.trig[k][1][lane] = std::sin(azimuth[k]);
+            group.trig[k][2][lane] = std::cos(elevation[k]);
+            group.trig[k][3][lane] = std::sin(elevation[k]);
         }
     }
 }
@@ -86,17 +95,15 @@ std::shared_ptr<const widened_direction_table> make_table(const point_t* measure
     table->rows = static_cast<int32_t>(rows);
     table->cols = static_cast<int32_t>(cols);
     table->measured.resize(rows * cols * 2);
-    table->inserted.resize(rows * kInsertedArrays * cols);
-    table->trig.resize(rows * kRowTrig * cols);
+    table->groups.resize(rows * groups_per_row(cols));
     for (size_t r = 0; r < rows; ++r) {
+        const size_t at = visit_order(r, rows);
         const point_t* row = measured + r * cols;
         for (size_t c = 0; c < cols; ++c) {
-            table->measured[2 * (r * cols + c)] = row[c].azimuth;
-            table->measured[2 * (r * cols + c) + 1] = row[c].elevation;
+            table->measured[2 * (at * cols + c)] = row[c].azimuth;
+            table->measured[2 * (at * cols + c) + 1] = row[c].elevation;
         }
-        float* inserted = table->inserted.data() + r * kInsertedArrays * cols;
-        interpolate_row(row, cols, inserted);
-        compute_trig(row, inserted, cols, table->trig.data() + r * kRowTrig * cols);
+        make_directions(row, cols, table->groups.data() + at * groups_per_row(cols));
     }
     return table;
 }
@@ -143,8 +150,7 @@ struct row_work {
     float depth[kKinds * kMaxCols];  // widened, interleaved
     uint16_t intensity[kKinds * kMaxCols];
     // The directions of a row the table does not hold.
-    float inserted[kInsertedArrays * kMaxCols];
-    double trig[kRowTrig * kMaxCols];
+    direction_group directions[widened_columns::kMaxGroups];
     // The old points of a row that its widened row overwrites.
     point_t measured[kMaxCols];
 };
@@ -225,14 +231,12 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
 
         // The table's directions when it was made from these very measured
         // ones (the inserted ones follow from them); computed otherwise.
-        if (table_fits && same_directions(old_points, table->measured.data() + 2 * old_base, cols)) {
-            w.inserted = table->inserted.data() + r * kInsertedArrays * cols;
-            w.trig = table->trig.data() + r * kRowTrig * cols;
+        const size_t at = visit_order(r, rows);
+        if (table_fits && same_directions(old_points, table->measured.data() + 2 * at * cols, cols)) {
+            w.directions = table->groups.data() + at * groups_per_row(cols);
         } else {
-            interpolate_row(old_points, cols, row.inserted);
-            compute_trig(old_points, row.inserted, cols, row.trig);
-            w.inserted = row.inserted;
-            w.trig = row.trig;
+            make_directions(old_points, cols, row.directions);
+            w.directions = row.directions;
             stale = true;
         }
     };
@@ -247,14 +251,14 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
     scene.depth.resize(new_count);
     scene.intensity.resize(new_count);
     scene.pointcloud.reserve(new_count);
-    const size_t beyond = (old_count + width - 1) / width;  // the first row wholly beyond
+    const size_t beyond = first_row_beyond(rows);
     for (size_t r = beyond; r < rows; ++r) {
         const size_t base = r * width;
         scene.pointcloud.resize(base + width);
         prepare(r);
         std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
         std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
-        write_widened_points(w, cols, 0, cols, light, scene.pointcloud.data() + base);
+        write_widened_points(w, cols, light, scene.pointcloud.data() + base);
     }
     scene.pointcloud.resize(new_count);
     for (size_t r = beyond; r-- > 0;) {
@@ -262,7 +266,7 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
         prepare(r);
         std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
         std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
-        write_widened_points(w, cols, 0, cols, light, scene.pointcloud.data() + base);
+        write_widened_points(w, cols, light, scene.pointcloud.data() + base);
     }
 
     // New directions (the first frame, other tables, or a caller's own

@@ -9,42 +9,44 @@ namespace TQZ {
 namespace {
 
 using point_t = VELKOR::LidarTQ::point_t;
+constexpr size_t kLanes = direction_group::kLanes;
 
-inline void write_point(const widened_columns& row, size_t cols, size_t k, size_t c, float light, point_t& p)
+void write_columns(const widened_columns& row, size_t from, size_t to, float light, point_t* out)
 {
-    const double* trig = row.trig;
-    const double cos_azimuth = trig[(0 * 3 + k) * cols + c];
-    const double sin_azimuth = trig[(1 * 3 + k) * cols + c];
-    const double cos_elevation = trig[(2 * 3 + k) * cols + c];
-    const double sin_elevation = trig[(3 * 3 + k) * cols + c];
-    const double d = static_cast<double>(row.depth[k][c] * light);
-    if (k == 1) {
-        const point_t& measured = row.measured[c];
-        p.spare = measured.spare;
-        p.azimuth = measured.azimuth;
-        p.elevation = measured.elevation;
-    } else {
-        const size_t side = k == 0 ? 0 : 1;
-        p.spare = 0.0;
-        p.azimuth = static_cast<double>(row.inserted[side * cols + c]);
-        p.elevation = static_cast<double>(row.inserted[(2 + side) * cols + c]);
+    for (size_t c = from; c < to; ++c) {
+        const direction_group& group = row.directions[c / kLanes];
+        const size_t lane = c % kLanes;
+        for (size_t k = 0; k < widened_columns::kKinds; ++k) {
+            const double cos_azimuth = group.trig[k][0][lane];
+            const double sin_azimuth = group.trig[k][1][lane];
+            const double cos_elevation = group.trig[k][2][lane];
+            const double sin_elevation = group.trig[k][3][lane];
+            const double d = static_cast<double>(row.depth[k][c] * light);
+            point_t& p = *out++;
+            if (k == 1) {
+                const point_t& measured = row.measured[c];
+                p.spare = measured.spare;
+                p.azimuth = measured.azimuth;
+                p.elevation = measured.elevation;
+            } else {
+                const size_t side = k == 0 ? 0 : 1;
+                p.spare = 0.0;
+                p.azimuth = static_cast<double>(group.inserted[side][0][lane]);
+                p.elevation = static_cast<double>(group.inserted[side][1][lane]);
+            }
+            p.x = (cos_elevation * d) * cos_azimuth;
+            p.y = (cos_elevation * d) * sin_azimuth;
+            p.z = sin_elevation * d;
+            p.intensity = static_cast<double>(row.intensity[k][c]);
+        }
     }
-    p.x = (cos_elevation * d) * cos_azimuth;
-    p.y = (cos_elevation * d) * sin_azimuth;
-    p.z = sin_elevation * d;
-    p.intensity = static_cast<double>(row.intensity[k][c]);
 }
 
 }  // namespace
 
-void write_widened_points_portable(const widened_columns& row, size_t cols, size_t from, size_t to, float light,
-                                   point_t* out)
+void write_widened_points_portable(const widened_columns& row, size_t cols, float light, point_t* out)
 {
-    for (size_t c = from; c < to; ++c) {
-        for (size_t k = 0; k < widened_columns::kKinds; ++k) {
-            write_point(row, cols, k, c, light, *out++);
-        }
-    }
+    write_columns(row, 0, cols, light, out);
 }
 
 #if defined(__x86_64__)
@@ -56,14 +58,13 @@ namespace {
 // (x, y, z, intensity) over its last 32 bytes, in that order, so the second
 // replaces the don't-care lane of the first and no store reaches another
 // record.
-__attribute__((target("avx2"))) inline void write_four(const widened_columns& row, size_t cols, size_t k, size_t c,
-                                                        __m128 light, double* out)
+__attribute__((target("avx2"))) inline void write_four(const widened_columns& row, const direction_group& group,
+                                                        size_t k, size_t c, __m128 light, double* out)
 {
-    const double* trig = row.trig;
-    const __m256d cos_azimuth = _mm256_loadu_pd(trig + (0 * 3 + k) * cols + c);
-    const __m256d sin_azimuth = _mm256_loadu_pd(trig + (1 * 3 + k) * cols + c);
-    const __m256d cos_elevation = _mm256_loadu_pd(trig + (2 * 3 + k) * cols + c);
-    const __m256d sin_elevation = _mm256_loadu_pd(trig + (3 * 3 + k) * cols + c);
+    const __m256d cos_azimuth = _mm256_loadu_pd(group.trig[k][0]);
+    const __m256d sin_azimuth = _mm256_loadu_pd(group.trig[k][1]);
+    const __m256d cos_elevation = _mm256_loadu_pd(group.trig[k][2]);
+    const __m256d sin_elevation = _mm256_loadu_pd(group.trig[k][3]);
     // The product rounds in 32 bits first, as the scalar expression does.
     const __m256d d = _mm256_cvtps_pd(_mm_mul_ps(_mm_loadu_ps(row.depth[k] + c), light));
     const __m256d horizontal = _mm256_mul_pd(cos_elevation, d);
@@ -96,8 +97,8 @@ __attribute__((target("avx2"))) inline void write_four(const widened_columns& ro
         // An inserted point: spare 0 and its 32-bit direction widened.
         const size_t side = k == 0 ? 0 : 1;
         const __m256d zero = _mm256_setzero_pd();
-        const __m256d azimuth = _mm256_cvtps_pd(_mm_loadu_ps(row.inserted + side * cols + c));
-        const __m256d elevation = _mm256_cvtps_pd(_mm_loadu_ps(row.inserted + (2 + side) * cols + c));
+        const __m256d azimuth = _mm256_cvtps_pd(_mm_loadu_ps(group.inserted[side][0]));
+        const __m256d elevation = _mm256_cvtps_pd(_mm_loadu_ps(group.inserted[side][1]));
         const __m256d sa_even = _mm256_unpacklo_pd(zero, azimuth);        // 0 a0 0 a2
         const __m256d sa_odd = _mm256_unpackhi_pd(zero, azimuth);         // 0 a1 0 a3
         const __m256d e_even = _mm256_unpacklo_pd(elevation, elevation);  // e0 e0 e2 e2
@@ -114,18 +115,19 @@ __attribute__((target("avx2"))) inline void write_four(const widened_columns& ro
     }
 }
 
-__attribute__((target("avx2"))) void write_avx2(const widened_columns& row, size_t cols, size_t from, size_t to,
-                                                float light, point_t* out)
+__attribute__((target("avx2"))) void write_avx2(const widened_columns& row, size_t cols, float light, point_t* out)
 {
     const __m128 light4 = _mm_set1_ps(light);
-    size_t c = from;
-    for (; c + 4 <= to; c += 4) {
-        double* o = reinterpret_cast<double*>(out + 3 * (c - from));
-        write_four(row, cols, 0, c, light4, o);
-        write_four(row, cols, 1, c, light4, o + 7);
-        write_four(row, cols, 2, c, light4, o + 14);
+    const size_t whole = cols / kLanes;
+    for (size_t g = 0; g < whole; ++g) {
+        const direction_group& group = row.directions[g];
+        const size_t c = g * kLanes;
+        double* o = reinterpret_cast<double*>(out + 3 * c);
+        write_four(row, group, 0, c, light4, o);
+        write_four(row, group, 1, c, light4, o + 7);
+        write_four(row, group, 2, c, light4, o + 14);
     }
-    write_widened_points_portable(row, cols, c, to, light, out + 3 * (c - from));
+    write_columns(row, whole * kLanes, cols, light, out + 3 * whole * kLanes);
 }
 
 bool has_avx2()
@@ -136,26 +138,25 @@ bool has_avx2()
 
 }  // namespace
 
-bool write_widened_points_avx2(const widened_columns& row, size_t cols, size_t from, size_t to, float light,
-                               point_t* out)
+bool write_widened_points_avx2(const widened_columns& row, size_t cols, float light, point_t* out)
 {
     if (!has_avx2()) {
         return false;
     }
-    write_avx2(row, cols, from, to, light, out);
+    write_avx2(row, cols, light, out);
     return true;
 }
 
 #else
 
-bool write_widened_points_avx2(const widened_columns&, size_t, size_t, size_t, float, point_t*) { return false; }
+bool write_widened_points_avx2(const widened_columns&, size_t, float, point_t*) { return false; }
 
 #endif
 
-void write_widened_points(const widened_columns& row, size_t cols, size_t from, size_t to, float light, point_t* out)
+void write_widened_points(const widened_columns& row, size_t cols, float light, point_t* out)
 {
-    if (!write_widened_points_avx2(row, cols, from, to, light, out)) {
-        write_widened_points_portable(row, cols, from, to, light, out);
+    if (!write_widened_points_avx2(row, cols, light, out)) {
+        write_widened_points_portable(row, cols, light, out);
     }
 }
 
