@@ -125,17 +125,15 @@ bool same_directions(const point_t* measured, const double* table, size_t cols)
 }
 
 // Fills a run of inserted pixels from their nearer and farther neighbours.
-void fill_run(const module_depth_completion& completion, const float* near_range, const float* far_range,
-              const uint16_t* near_intensity, const uint16_t* far_intensity, const uint32_t* near_ambient,
-              const uint32_t* own_ambient, size_t count, float* depth, uint16_t* intensity)
+void fill_run(float range_gap, const module_depth_completion::gap_limits& limits, const float* near_range,
+              const float* far_range, const uint16_t* near_intensity, const uint16_t* far_intensity,
+              const uint32_t* near_ambient, const uint32_t* own_ambient, size_t count, float* depth,
+              uint16_t* intensity)
 {
-    const float range_gap = completion.range_gap;
-    const float intensity_gap = completion.intensity_gap;
-    const float ambient_gap = completion.ambient_gap;
     for (size_t k = 0; k < count; ++k) {
         const module_depth_completion::inserted_pixel p =
             module_depth_completion::fill_pixel(near_range[k], far_range[k], near_intensity[k], far_intensity[k],
-                                                near_ambient[k], own_ambient[k], range_gap, intensity_gap, ambient_gap);
+                                                near_ambient[k], own_ambient[k], range_gap, limits);
         depth[k] = p.depth;
         intensity[k] = p.intensity;
     }
@@ -147,8 +145,6 @@ void fill_run(const module_depth_completion& completion, const float* near_range
 struct row_work {
     widened_columns columns;
     uint32_t ambient[kKinds][kMaxCols];
-    float depth[kKinds * kMaxCols];  // widened, interleaved
-    uint16_t intensity[kKinds * kMaxCols];
     // The directions of a row the table does not hold.
     direction_group directions[widened_columns::kMaxGroups];
     // The old points of a row that its widened row overwrites.
@@ -184,6 +180,9 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
     const auto table = table_.get();
     const bool table_fits = table && table->rows == scene.rows && static_cast<size_t>(table->cols) == cols;
     const float light = points.half_light_speed;
+    const float range_gap = completion.range_gap;
+    const module_depth_completion::gap_limits limits =
+        module_depth_completion::limits_for(completion.intensity_gap, completion.ambient_gap);
     bool stale = !table_fits;
     // Some 40 KB: on the stack of the thread that runs the chain, which
     // keeps the pass free of allocations and its row in the first-level cache.
@@ -194,8 +193,14 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
     // directions and their sines and cosines.
     auto prepare = [&](size_t r) {
         const size_t old_base = r * cols;
-        std::memcpy(w.depth[1], scene.depth.data() + old_base, cols * sizeof(float));
-        std::memcpy(w.intensity[1], scene.intensity.data() + old_base, cols * sizeof(uint16_t));
+        // Loops rather than memcpy: GCC expands a copy of unknown length
+        // inline as rep movsq, which is slow to start for rows this short.
+        const float* old_depth = scene.depth.data() + old_base;
+        const uint16_t* old_intensity = scene.intensity.data() + old_base;
+        for (size_t c = 0; c < cols; ++c) {
+            w.depth[1][c] = old_depth[c];
+            w.intensity[1][c] = old_intensity[c];
+        }
         const point_t* old_points = scene.pointcloud.data() + old_base;
         // Widened row r starts before old row r ends only for the first row.
         if (r * width < old_base + cols) {
@@ -214,18 +219,22 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
         // runs over the gaps between neighbours (straight loops the compiler
         // turns into vector code).
         const size_t gaps = cols - 1;
-        fill_run(completion, w.depth[1] + 1, w.depth[1], w.intensity[1] + 1, w.intensity[1], row.ambient[1] + 1,
+        fill_run(range_gap, limits, w.depth[1] + 1, w.depth[1], w.intensity[1] + 1, w.intensity[1], row.ambient[1] + 1,
                  row.ambient[0] + 1, gaps, w.depth[0] + 1, w.intensity[0] + 1);
-        fill_run(completion, w.depth[1], w.depth[1] + 1, w.intensity[1], w.intensity[1] + 1, row.ambient[1],
+        fill_run(range_gap, limits, w.depth[1], w.depth[1] + 1, w.intensity[1], w.intensity[1] + 1, row.ambient[1],
                  row.ambient[2], gaps, w.depth[2], w.intensity[2]);
         w.depth[0][0] = 0.0f;
         w.intensity[0][0] = 0;
         w.depth[2][cols - 1] = 0.0f;
         w.intensity[2][cols - 1] = 0;
+        // The widened row's depth and intensity go straight to the scene:
+        // the old values they overwrite have been copied above.
+        float* depth = scene.depth.data() + r * width;
+        uint16_t* intensity = scene.intensity.data() + r * width;
         for (size_t c = 0; c < cols; ++c) {
             for (size_t k = 0; k < kKinds; ++k) {
-                row.depth[kKinds * c + k] = w.depth[k][c];
-                row.intensity[kKinds * c + k] = w.intensity[k][c];
+                depth[kKinds * c + k] = w.depth[k][c];
+                intensity[kKinds * c + k] = w.intensity[k][c];
             }
         }
 
@@ -256,16 +265,12 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
         const size_t base = r * width;
         scene.pointcloud.resize(base + width);
         prepare(r);
-        std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
-        std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
         write_widened_points(w, cols, light, scene.pointcloud.data() + base);
     }
     scene.pointcloud.resize(new_count);
     for (size_t r = beyond; r-- > 0;) {
         const size_t base = r * width;
         prepare(r);
-        std::memcpy(scene.depth.data() + base, row.depth, width * sizeof(float));
-        std::memcpy(scene.intensity.data() + base, row.intensity, width * sizeof(uint16_t));
         write_widened_points(w, cols, light, scene.pointcloud.data() + base);
     }
 

@@ -10,6 +10,44 @@ namespace TQZ {
 
 namespace {
 
+// How many of the distances 0, 1, ..., count - 1 pass a test that holds up
+// to some distance and fails beyond it.
+template <class Passes>
+uint64_t passing(uint64_t count, Passes passes)
+{
+    uint64_t low = 0;
+    uint64_t high = count;
+    while (low < high) {
+        const uint64_t mid = low + (high - low) / 2;
+        if (passes(mid)) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+module_depth_completion::gap_limits module_depth_completion::limits_for(float intensity_gap, float ambient_gap)
+{
+    // Intensity spreads lie in 0..65535.
+    const uint64_t spreads = passing(65536, [intensity_gap](uint64_t spread) {
+        return static_cast<float>(static_cast<int32_t>(spread)) < intensity_gap;
+    });
+    const uint64_t steps = passing(uint64_t{1} << 32, [ambient_gap](uint64_t step) {
+        return static_cast<float>(static_cast<uint32_t>(step)) < ambient_gap;
+    });
+    gap_limits limits;
+    limits.spread_limit = static_cast<int32_t>(spreads) - 1;
+    limits.step_limit = steps == 0 ? 0 : static_cast<uint32_t>(steps - 1);
+    limits.step_limit_count = steps == 0 ? 0 : 1;
+    return limits;
+}
+
+namespace {
+
 using point_t = VELKOR::LidarTQ::point_t;
 
 point_t inserted_point(const point_t& nearer, const point_t& farther)

@@ -69,6 +69,43 @@ public:
         return {close ? blended : edge_depth, static_cast<uint16_t>(close ? blended_intensity : edge_intensity)};
     }
 
+    // The two gap tests of fill_pixel that compare an integer distance with
+    // a float gap, as integer limits: static_cast<float>(spread) <
+    // intensity_gap exactly when spread <= spread_limit, and
+    // static_cast<float>(step) < ambient_gap exactly when step_limit_count
+    // is 1 and step <= step_limit. The conversions to float never decrease,
+    // so each test holds for the distances up to some largest one.
+    struct gap_limits {
+        int32_t spread_limit;       // -1: no intensity spread passes
+        uint32_t step_limit;        // valid when step_limit_count is 1
+        uint32_t step_limit_count;  // 0: no ambient step passes
+    };
+    static gap_limits limits_for(float intensity_gap, float ambient_gap);
+
+    // fill_pixel with the limits of its two gaps; the same result for every
+    // input. Only integer comparisons where fill_pixel converts to float,
+    // which makes runs of pixels shorter vector code.
+    static inserted_pixel fill_pixel(float near_range, float far_range, uint16_t near_intensity,
+                                     uint16_t far_intensity, uint32_t near_ambient, uint32_t own_ambient,
+                                     float range_gap, const gap_limits& limits)
+    {
+        const int32_t near_i = near_intensity;
+        const int32_t far_i = far_intensity;
+        const float blended = near_range * kNearWeight + far_range * kFarWeight;
+        const int32_t spread = near_i > far_i ? near_i - far_i : far_i - near_i;
+        const float mixed = static_cast<float>(near_i) * kNearWeight + static_cast<float>(far_i) * kFarWeight;
+        const int32_t smaller = near_i < far_i ? near_i : far_i;
+        const int32_t blended_intensity = spread <= limits.spread_limit ? static_cast<int32_t>(mixed) : smaller;
+        const uint32_t ambient_step = near_ambient > own_ambient ? near_ambient - own_ambient
+                                                                 : own_ambient - near_ambient;
+        const bool near_edge = near_range <= kNearRangeLimit;
+        const bool same_surface = (ambient_step <= limits.step_limit) & (limits.step_limit_count != 0);
+        const float edge_depth = (near_edge & same_surface) ? near_range : 0.0f;
+        const int32_t edge_intensity = near_edge ? near_i : 0;
+        const bool close = std::fabs(far_range - near_range) < range_gap;
+        return {close ? blended : edge_depth, static_cast<uint16_t>(close ? blended_intensity : edge_intensity)};
+    }
+
     // The direction angle of an inserted column from its nearer and farther
     // neighbour, in 32-bit arithmetic; only a pair whose difference is not
     // finite falls back to the larger angle.
