@@ -1,6 +1,7 @@
 #include "processing/depth_completion_points.hpp"
 
 #include "processing/cpu_dispatch.hpp"
+#include "processing/pixel_corrections.hpp"
 #include "processing/widened_points.hpp"
 
 #include <cmath>
@@ -159,8 +160,9 @@ struct row_work {
 // contracts a multiply and an add into one rounding (AVX2 alone brings no
 // FMA, and the file is compiled with -ffp-contract=off), so both give the
 // same bits.
-VELKOR_HOT_PASS bool depth_completion_points::process(
-    scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points)
+VELKOR_HOT_PASS bool depth_completion_points::process(scene_t& scene, const module_depth_completion& completion,
+                                                      const module_gen_pointcloud& points,
+                                                      const pixel_corrections* corrections)
 {
     // Exactly the scenes on which completion succeeds and point generation
     // then has a full cloud; anything unusual goes the module-by-module way.
@@ -213,6 +215,13 @@ VELKOR_HOT_PASS bool depth_completion_points::process(
             for (size_t k = 0; k < kKinds; ++k) {
                 row.ambient[k][c] = ambient[kKinds * c + k];
             }
+        }
+        // The corrections of the row's measured depth; the widened row
+        // replaces the old one, so only the copy here needs them.
+        if (corrections) {
+            uint32_t level[kMaxCols];
+            pixel_corrections::levels(row.ambient[0], row.ambient[1], row.ambient[2], cols, level);
+            corrections->apply(level, w.intensity[1], w.depth[1], old_base, cols);
         }
 
         // The inserted pixels left and right of each measured column, as two

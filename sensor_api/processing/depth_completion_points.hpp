@@ -11,6 +11,7 @@
 namespace TQZ {
 
 struct widened_direction_table;
+struct pixel_corrections;
 
 // Depth completion followed by point generation in a single pass over the
 // scene: each widened row of depth, intensity and points is made from its old
@@ -23,7 +24,10 @@ public:
     // (completion switched on, images of consistent size, at most kMaxCols
     // columns) and returns true; returns false, with the scene untouched,
     // for any other scene, which then goes through the modules one by one.
-    bool process(scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points);
+    // With `corrections`, each row is corrected first as it is reached
+    // (the caller has found that all four corrections apply).
+    bool process(scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points,
+                 const pixel_corrections* corrections);
 
     // Rows wider than this (the sensor's 192) take the module-by-module path.
     static constexpr int32_t kMaxCols = 192;

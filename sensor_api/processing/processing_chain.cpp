@@ -1,7 +1,5 @@
 #include "processing/processing_chain.hpp"
 
-#include "processing/cpu_dispatch.hpp"
-
 #include <cfloat>
 #include <cmath>
 
@@ -28,22 +26,26 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     back_beam_removal->second_echo = second_echo_buffers;
 
     back_beam_removal->process(scene);
+    // All six at once where they all apply: the corrections then run on
+    // each row as the completion pass reaches it.
+    pixel_corrections corrections;
+    if (corrections_for(scene, corrections) &&
+        completion_points_.process(scene, *depth_completion, *gen_pointcloud, &corrections)) {
+        return;
+    }
     if (!run_corrections(scene)) {
         global_offset->process(scene);
         offset_calibration->process(scene);
         walk_error->process(scene);
         adaptive_threshold->process(scene);
     }
-    if (!completion_points_.process(scene, *depth_completion, *gen_pointcloud)) {
+    if (!completion_points_.process(scene, *depth_completion, *gen_pointcloud, nullptr)) {
         depth_completion->process(scene);
         gen_pointcloud->process(scene);
     }
 }
 
-// Built for AVX2 and for the baseline like the fused completion pass (see
-// there): the lookups become vector gathers, the arithmetic stays the same.
-VELKOR_HOT_PASS bool processing_chain::run_corrections(
-    VELKOR::LidarTQ::scene_t& scene)
+bool processing_chain::corrections_for(const VELKOR::LidarTQ::scene_t& scene, pixel_corrections& out)
 {
     const size_t n = scene.depth.size();
     // The conditions under which each of the four modules applies.
@@ -53,52 +55,29 @@ VELKOR_HOT_PASS bool processing_chain::run_corrections(
         scene.ambient.size() / 3 < n) {
         return false;
     }
-    const float offset_ns = global_offset->parameters[0] / global_offset->half_light_speed;
-    const float* table = offset_calibration->parameters.data();
-    const auto walk = walk_error->table_for_parameters();
-    const double* walk_term = walk->by_intensity.data();
-    const auto limits = adaptive_threshold->table_for_parameters();
-    const int32_t* by_level = limits->by_level.data();
-    const float* coefficients = limits->coefficients.data();
-    const uint32_t* ambient = scene.ambient.data();
-    const uint16_t* intensity = scene.intensity.data();
-    float* depth = scene.depth.data();
-    // In blocks, each as three straight loops the compiler turns into vector
-    // code: the ambient levels, their thresholds (levels beyond the table,
-    // which take the polynomial, are put right one by one afterwards), and
-    // the corrected depth.
+    out.offset_ns = global_offset->parameters[0] / global_offset->half_light_speed;
+    out.offsets = offset_calibration->parameters.data();
+    out.walk = walk_error->table_for_parameters();
+    out.walk_term = out.walk->by_intensity.data();
+    out.limits = adaptive_threshold->table_for_parameters();
+    out.by_level = out.limits->by_level.data();
+    out.coefficients = out.limits->coefficients.data();
+    return true;
+}
+
+bool processing_chain::run_corrections(VELKOR::LidarTQ::scene_t& scene)
+{
+    pixel_corrections corrections;
+    if (!corrections_for(scene, corrections)) {
+        return false;
+    }
+    const size_t n = scene.depth.size();
     constexpr size_t kBlock = 256;
-    constexpr uint32_t kLastLevel = module_adaptive_threshold::kTabulatedLevels - 1;
     uint32_t level[kBlock];
-    int32_t limit[kBlock];
     for (size_t first = 0; first < n; first += kBlock) {
         const size_t count = n - first < kBlock ? n - first : kBlock;
-        const uint32_t* a = ambient + 3 * first;
-        uint32_t beyond = 0;
-        for (size_t k = 0; k < count; ++k) {
-            // Unsigned 32-bit sum: it wraps like the sensor's own arithmetic.
-            level[k] = (a[3 * k] + a[3 * k + 1] + a[3 * k + 2]) / 100;
-            beyond |= level[k] > kLastLevel ? 1u : 0u;
-        }
-        for (size_t k = 0; k < count; ++k) {
-            limit[k] = by_level[level[k] < kLastLevel ? level[k] : kLastLevel];
-        }
-        if (beyond != 0) {
-            for (size_t k = 0; k < count; ++k) {
-                if (level[k] > kLastLevel) {
-                    limit[k] = module_adaptive_threshold::threshold(static_cast<float>(level[k]), coefficients);
-                }
-            }
-        }
-        const uint16_t* in = intensity + first;
-        const float* offsets = table + first;
-        float* out = depth + first;
-        for (size_t k = 0; k < count; ++k) {
-            float d = out[k] - offset_ns;
-            d = d - offsets[k];
-            d = static_cast<float>(walk_term[in[k]] + static_cast<double>(d));
-            out[k] = limit[k] >= static_cast<int32_t>(in[k]) ? 0.0f : d;
-        }
+        pixel_corrections::levels(scene.ambient.data() + 3 * first, count, level);
+        corrections.apply(level, scene.intensity.data() + first, scene.depth.data() + first, first, count);
     }
     return true;
 }

@@ -14,6 +14,7 @@
 #include "processing/module_global_offset.hpp"
 #include "processing/module_offset_calibration.hpp"
 #include "processing/module_walk_error.hpp"
+#include "processing/pixel_corrections.hpp"
 
 namespace TQZ {
 
@@ -51,6 +52,9 @@ private:
     // one pass over the pixels when all four apply; false (scene untouched)
     // otherwise. The same bits as the four modules in turn.
     bool run_corrections(VELKOR::LidarTQ::scene_t& scene);
+
+    // Whether all four corrections apply to the scene, with what they need.
+    bool corrections_for(const VELKOR::LidarTQ::scene_t& scene, pixel_corrections& out);
 
     // Depth completion and point generation in one pass, for the scenes on
     // which both would run; the same bits as the two modules in turn.
