@@ -3,6 +3,7 @@
 BUILD       ?= build
 BUILD_SAN   ?= build-sanitize
 BUILD_TSAN  ?= build-tsan
+BUILD_BASE  ?= build-baseline
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 VELKOR_SOAK_SECONDS ?= 600
@@ -10,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz soak demo screenshot bench clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench clean
 
 all: build
 
@@ -36,6 +37,15 @@ test-sanitize: deps
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(CTEST_JOBS)
+
+# The processing tests with only the baseline build of the chain's hot
+# passes: `make test` runs the AVX2 builds wherever the processor has AVX2.
+BASELINE_TESTS := test_processing_chain test_processing_modules test_widened_points
+test-baseline: deps
+	cmake -S . -B $(BUILD_BASE) -DCMAKE_BUILD_TYPE=Release -DVELKOR_CPU_DISPATCH=OFF \
+	  -DVELKOR_BUILD_VIEWER=OFF -DVELKOR_BUILD_BENCH=OFF
+	cmake --build $(BUILD_BASE) -j $(JOBS) --target $(BASELINE_TESTS)
+	@set -e; for t in $(BASELINE_TESTS); do $(BUILD_BASE)/tests/$$t --gtest_brief=1; done
 
 # The threaded tests (transports, session, recorder, firmware upload,
 # simulator) under ThreadSanitizer. Two throughput tests are left out: they
@@ -79,4 +89,4 @@ bench: build
 	$(BUILD)/bench/velkor_bench
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BASE)

@@ -1,6 +1,7 @@
 #include "processing/widened_points.hpp"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(VELKOR_NO_CPU_DISPATCH)
+#define VELKOR_AVX2_WRITER 1
 #include <immintrin.h>
 #endif
 
@@ -49,7 +50,7 @@ void write_widened_points_portable(const widened_columns& row, size_t cols, floa
     write_columns(row, 0, cols, light, out);
 }
 
-#if defined(__x86_64__)
+#if defined(VELKOR_AVX2_WRITER)
 
 namespace {
 

@@ -50,8 +50,8 @@ void write_widened_points(const widened_columns& row, size_t cols, float light, 
 void write_widened_points_portable(const widened_columns& row, size_t cols, float light,
                                    VELKOR::LidarTQ::point_t* out);
 
-// The AVX2 build; false (nothing written) where the processor lacks AVX2 or
-// the library was built for another architecture.
+// The AVX2 build; false (nothing written) where the processor lacks AVX2,
+// the library was built for another architecture or without dispatch.
 bool write_widened_points_avx2(const widened_columns& row, size_t cols, float light, VELKOR::LidarTQ::point_t* out);
 
 }  // namespace TQZ
