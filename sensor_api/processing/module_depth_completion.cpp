@@ -121,8 +121,10 @@ bool module_depth_completion::process(scene_t& scene)
     float* depth = scene.depth.data();
     uint16_t* intensity = scene.intensity.data();
     const uint32_t* ambient = scene.ambient.data();
+    const gap_limits limits = limits_for(intensity_gap, ambient_gap);
     auto fill = [&](size_t j, size_t n, size_t f) {
-        const inserted_pixel p = fill_inserted(depth[n], depth[f], intensity[n], intensity[f], ambient[n], ambient[j]);
+        const inserted_pixel p = fill_pixel(depth[n], depth[f], intensity[n], intensity[f], ambient[n], ambient[j],
+                                            range_gap, limits);
         depth[j] = p.depth;
         intensity[j] = p.intensity;
     };

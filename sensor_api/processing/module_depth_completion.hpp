@@ -36,45 +36,14 @@ public:
         float depth;
         uint16_t intensity;
     };
-    inserted_pixel fill_inserted(float near_range, float far_range, uint16_t near_intensity, uint16_t far_intensity,
-                                 uint32_t near_ambient, uint32_t own_ambient) const
-    {
-        return fill_pixel(near_range, far_range, near_intensity, far_intensity, near_ambient, own_ambient, range_gap,
-                          intensity_gap, ambient_gap);
-    }
 
-    // The same with the three gaps given. Both outcomes are computed and one
-    // is selected, so that a run of pixels becomes vector code without
-    // unpredictable branches on noisy depth.
-    static inserted_pixel fill_pixel(float near_range, float far_range, uint16_t near_intensity,
-                                     uint16_t far_intensity, uint32_t near_ambient, uint32_t own_ambient,
-                                     float range_gap, float intensity_gap, float ambient_gap)
-    {
-        const int32_t near_i = near_intensity;
-        const int32_t far_i = far_intensity;
-        const float blended = near_range * kNearWeight + far_range * kFarWeight;
-        const int32_t spread = near_i > far_i ? near_i - far_i : far_i - near_i;
-        const float mixed = static_cast<float>(near_i) * kNearWeight + static_cast<float>(far_i) * kFarWeight;
-        const int32_t smaller = near_i < far_i ? near_i : far_i;
-        const int32_t blended_intensity = static_cast<float>(spread) < intensity_gap ? static_cast<int32_t>(mixed)
-                                                                                     : smaller;
-        // Both samples are unsigned 32-bit, so their distance is exact in 32 bits.
-        const uint32_t ambient_step = near_ambient > own_ambient ? near_ambient - own_ambient
-                                                                 : own_ambient - near_ambient;
-        const bool near_edge = near_range <= kNearRangeLimit;
-        const bool same_surface = static_cast<float>(ambient_step) < ambient_gap;
-        const float edge_depth = (near_edge & same_surface) ? near_range : 0.0f;
-        const int32_t edge_intensity = near_edge ? near_i : 0;
-        const bool close = std::fabs(far_range - near_range) < range_gap;
-        return {close ? blended : edge_depth, static_cast<uint16_t>(close ? blended_intensity : edge_intensity)};
-    }
-
-    // The two gap tests of fill_pixel that compare an integer distance with
-    // a float gap, as integer limits: static_cast<float>(spread) <
-    // intensity_gap exactly when spread <= spread_limit, and
-    // static_cast<float>(step) < ambient_gap exactly when step_limit_count
-    // is 1 and step <= step_limit. The conversions to float never decrease,
-    // so each test holds for the distances up to some largest one.
+    // Two of the tests of an inserted pixel compare an integer distance with
+    // a float gap: static_cast<float>(spread) < intensity_gap for the
+    // intensity spread of the neighbours and static_cast<float>(step) <
+    // ambient_gap for the ambient step at an edge. As integer limits: the
+    // first holds exactly when spread <= spread_limit, the second exactly
+    // when step_limit_count is 1 and step <= step_limit (the conversions to
+    // float never decrease, so each test holds up to some largest distance).
     struct gap_limits {
         int32_t spread_limit;       // -1: no intensity spread passes
         uint32_t step_limit;        // valid when step_limit_count is 1
@@ -82,9 +51,10 @@ public:
     };
     static gap_limits limits_for(float intensity_gap, float ambient_gap);
 
-    // fill_pixel with the limits of its two gaps; the same result for every
-    // input. Only integer comparisons where fill_pixel converts to float,
-    // which makes runs of pixels shorter vector code.
+    // The inserted pixel, with the limits of the two gaps; integer
+    // comparisons where the definition converts to float make runs of pixels
+    // short vector code. Both outcomes are computed and one is selected, so
+    // that a run has no unpredictable branches on noisy depth.
     static inserted_pixel fill_pixel(float near_range, float far_range, uint16_t near_intensity,
                                      uint16_t far_intensity, uint32_t near_ambient, uint32_t own_ambient,
                                      float range_gap, const gap_limits& limits)

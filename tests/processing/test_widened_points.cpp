@@ -2,7 +2,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
@@ -171,6 +173,28 @@ TEST(GapLimits, IntegerLimitsDecideAsTheFloatComparisons)
     }
 }
 
+// An inserted pixel as defined, with the gaps compared as floats.
+module_depth_completion::inserted_pixel fill_with_gaps(float near_range, float far_range, uint16_t near_i,
+                                                       uint16_t far_i, uint32_t near_a, uint32_t own_a,
+                                                       float range_gap, float intensity_gap, float ambient_gap)
+{
+    const float kNear = module_depth_completion::kNearWeight;
+    const float kFar = module_depth_completion::kFarWeight;
+    const int32_t n = near_i;
+    const int32_t f = far_i;
+    if (std::fabs(far_range - near_range) < range_gap) {
+        const int32_t spread = std::abs(n - f);
+        const float mixed = static_cast<float>(n) * kNear + static_cast<float>(f) * kFar;
+        const int32_t value = static_cast<float>(spread) < intensity_gap ? static_cast<int32_t>(mixed) : std::min(n, f);
+        return {near_range * kNear + far_range * kFar, static_cast<uint16_t>(value)};
+    }
+    if (near_range > module_depth_completion::kNearRangeLimit) {
+        return {0.0f, 0};
+    }
+    const uint32_t step = near_a > own_a ? near_a - own_a : own_a - near_a;
+    return {static_cast<float>(step) < ambient_gap ? near_range : 0.0f, static_cast<uint16_t>(n)};
+}
+
 TEST(GapLimits, FillPixelWithLimitsMatchesTheGapsOnRandomPixels)
 {
     std::mt19937 rng(5);
@@ -185,8 +209,7 @@ TEST(GapLimits, FillPixelWithLimitsMatchesTheGapsOnRandomPixels)
             const uint16_t far_i = static_cast<uint16_t>(rng() % 2 ? rng() : near_i + rng() % 200);
             const uint32_t near_a = rng() % 3 ? rng() % 5000 : rng();
             const uint32_t own_a = rng() % 3 ? near_a + rng() % 800 : rng();
-            const auto a = module_depth_completion::fill_pixel(near_range, far_range, near_i, far_i, near_a, own_a,
-                                                               g[0], g[1], g[2]);
+            const auto a = fill_with_gaps(near_range, far_range, near_i, far_i, near_a, own_a, g[0], g[1], g[2]);
             const auto b =
                 module_depth_completion::fill_pixel(near_range, far_range, near_i, far_i, near_a, own_a, g[0], limits);
             ASSERT_EQ(std::memcmp(&a.depth, &b.depth, sizeof a.depth), 0);
