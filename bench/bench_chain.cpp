@@ -33,38 +33,40 @@ void run_frames(benchmark::State& state, bool processing, Run run)
     TQZ::set_signal_data_processing(true);
 }
 
-// Median time of one frame of `run`, from a fresh copy of `input` each time.
+// Time of one frame of `run` from a fresh copy of `input`, in us.
 template <class Run>
-double median_frame_us(const scene_t& input, int frames, Run run)
+double frame_us(const scene_t& input, scene_t& scene, Run run)
 {
-    std::vector<double> times;
-    scene_t scene = input;
-    for (int i = 0; i < frames; ++i) {
-        scene = input;
-        const auto start = std::chrono::steady_clock::now();
-        run(scene);
-        benchmark::DoNotOptimize(scene.pointcloud.data());
-        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::nth_element(times.begin(), times.begin() + frames / 2, times.end());
-    return times[frames / 2];
+    scene = input;
+    const auto start = std::chrono::steady_clock::now();
+    run(scene);
+    benchmark::DoNotOptimize(scene.pointcloud.data());
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
 }
 
 void BM_Chain_Full(benchmark::State& state)
 {
     run_frames(state, true, [](scene_t& s) { TQZ::run_processing_chain(s); });
-    // The ratio to the plain transcription, both measured in alternation
-    // right here, so that a busy spell on a shared machine slows both.
+    // The ratio of the plain transcription's median frame time to the
+    // chain's, measured right here.
     TQZ::set_signal_data_processing(true);
     const reference_chain::settings settings = reference_chain::from_shared_chain();
     const scene_t input = chain_scenes::realistic_scene(3);
-    double fast = 0.0;
-    double plain = 0.0;
-    for (int round = 0; round < 5; ++round) {
-        fast += median_frame_us(input, 9, [](scene_t& s) { TQZ::run_processing_chain(s); });
-        plain += median_frame_us(input, 9, [&](scene_t& s) { reference_chain::run(s, settings); });
+    // Frame by frame in alternation, so that both see the same spells.
+    std::vector<double> fast;
+    std::vector<double> plain;
+    scene_t scene = input;
+    for (int i = 0; i < 101; ++i) {
+        fast.push_back(frame_us(input, scene, [](scene_t& s) { TQZ::run_processing_chain(s); }));
+        plain.push_back(frame_us(input, scene, [&](scene_t& s) { reference_chain::run(s, settings); }));
     }
-    state.counters["x_reference"] = plain / fast;
+    state.counters["x_reference"] = median(plain) / median(fast);
 }
 
 void BM_Chain_Raw(benchmark::State& state)
