@@ -29,11 +29,13 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     // All six at once where they all apply: the corrections then run on
     // each row as the completion pass reaches it.
     pixel_corrections corrections;
-    if (corrections_for(scene, corrections) &&
-        completion_points_.process(scene, *depth_completion, *gen_pointcloud, &corrections)) {
+    const bool correctable = corrections_for(scene, corrections);
+    if (correctable && completion_points_.process(scene, *depth_completion, *gen_pointcloud, &corrections)) {
         return;
     }
-    if (!run_corrections(scene)) {
+    if (correctable) {
+        run_corrections(scene, corrections);
+    } else {
         global_offset->process(scene);
         offset_calibration->process(scene);
         walk_error->process(scene);
@@ -65,12 +67,8 @@ bool processing_chain::corrections_for(const VELKOR::LidarTQ::scene_t& scene, pi
     return true;
 }
 
-bool processing_chain::run_corrections(VELKOR::LidarTQ::scene_t& scene)
+void processing_chain::run_corrections(VELKOR::LidarTQ::scene_t& scene, const pixel_corrections& corrections)
 {
-    pixel_corrections corrections;
-    if (!corrections_for(scene, corrections)) {
-        return false;
-    }
     const size_t n = scene.depth.size();
     constexpr size_t kBlock = 256;
     uint32_t level[kBlock];
@@ -79,7 +77,6 @@ bool processing_chain::run_corrections(VELKOR::LidarTQ::scene_t& scene)
         pixel_corrections::levels(scene.ambient.data() + 3 * first, count, level);
         corrections.apply(level, scene.intensity.data() + first, scene.depth.data() + first, first, count);
     }
-    return true;
 }
 
 void processing_chain::set_signal_data_processing(bool enable)

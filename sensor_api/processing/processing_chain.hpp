@@ -49,9 +49,9 @@ public:
 
 private:
     // Global offset, offset calibration, walk error and adaptive threshold in
-    // one pass over the pixels when all four apply; false (scene untouched)
-    // otherwise. The same bits as the four modules in turn.
-    bool run_corrections(VELKOR::LidarTQ::scene_t& scene);
+    // one pass over the pixels, for a scene on which corrections_for found
+    // all four to apply. The same bits as the four modules in turn.
+    void run_corrections(VELKOR::LidarTQ::scene_t& scene, const pixel_corrections& corrections);
 
     // Whether all four corrections apply to the scene, with what they need.
     bool corrections_for(const VELKOR::LidarTQ::scene_t& scene, pixel_corrections& out);

@@ -54,6 +54,16 @@ EncoderFrame blank_frame(int ambient_words = 192)
     return frame;
 }
 
+// The datagrams of a frame whose row in `slot` the sensor flags as bad.
+Datagrams with_flagged_slot(const EncoderFrame& sent, int slot)
+{
+    Datagrams datagrams = encode_frame(sent);
+    EncoderOptions flagged;
+    flagged.packet_error = 1;
+    datagrams[slot] = encode_slot(sent, slot, flagged);
+    return datagrams;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- view
@@ -221,11 +231,7 @@ TEST(Assembler, FrameAfterOneThatLostItsLastRowsIsKept)
     // The last row flagged by the sensor: the same.
     std::atomic<uint64_t> mask{0};
     FrameAssembler assembler(mask);
-    const EncoderFrame sent = make_synthetic_frame(3, 1);
-    Datagrams run = encode_frame(sent);
-    EncoderOptions flagged;
-    flagged.packet_error = 1;
-    run[55] = encode_slot(sent, 55, flagged);
+    Datagrams run = with_flagged_slot(make_synthetic_frame(3, 1), 55);
     const EncoderFrame next = make_synthetic_frame(4, 1);
     TESTSUPPORT::append(run, encode_frame(next));
     testing::internal::CaptureStdout();
@@ -239,11 +245,7 @@ TEST(Assembler, PacketErrorPrintsOnceAndDropsTheFrameSilently)
 {
     std::atomic<uint64_t> mask{0};
     FrameAssembler assembler(mask);
-    const EncoderFrame sent = make_synthetic_frame(1, 1);
-    Datagrams datagrams = encode_frame(sent);
-    EncoderOptions flagged;
-    flagged.packet_error = 1;
-    datagrams[17] = encode_slot(sent, 17, flagged);
+    const Datagrams datagrams = with_flagged_slot(make_synthetic_frame(1, 1), 17);
 
     testing::internal::CaptureStdout();
     const TESTSUPPORT::FeedResult result = feed(assembler, datagrams);
