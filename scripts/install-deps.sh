@@ -11,7 +11,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils libgl1-mesa-dri libglx-mesa0 imagemagick
   clang libclang-rt-14-dev
-  iproute2 procps
+  iproute2 procps ccache
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
+  python3-matplotlib python3-open3d
+  dpkg-dev fakeroot file lintian help2man
 )
 
 missing=()

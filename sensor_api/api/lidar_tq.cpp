@@ -1,6 +1,9 @@
 #include "api/lidar_tq.hpp"
 
+#include <thread>
+
 #include "processing/processing_chain.hpp"
+#include "recording/logger.hpp"
 #include "session/device_session.hpp"
 
 #ifndef VELKOR_BUILD_TIMESTAMP
@@ -22,8 +25,10 @@ LidarTQ& LidarTQ::operator=(const LidarTQ& other)
 
 std::string LidarTQ::api_info()
 {
-    return std::string("VELKOR LiDAR TQ-Z API v1.2.0 build(") + VELKOR_BUILD_TIMESTAMP + ")";
+    return std::string("VELKOR LiDAR TQ-Z API v") + VELKOR_VERSION + " build(" + VELKOR_BUILD_TIMESTAMP + ")";
 }
+
+std::string LidarTQ::version() { return VELKOR_VERSION; }
 
 bool LidarTQ::connect(IP_ADDRESS_T sensor, IP_ADDRESS_T local) { return session_->connect(sensor, local); }
 void LidarTQ::disconnect() { session_->disconnect(); }
@@ -32,6 +37,31 @@ bool LidarTQ::stop() { return session_->stop(); }
 
 bool LidarTQ::get_scene(scene_t& scene) { return session_->get_scene(scene); }
 bool LidarTQ::get_scene(scene_t& scene, int index) { return session_->get_scene(scene, index); }
+
+// Provisional: waits in short steps until the session's frame queue can wait
+// on its own.
+bool LidarTQ::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!session_->get_scene(scene)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string LidarTQ::last_error() const { return std::string(); }
+SESSION_STATS_T LidarTQ::stats() const { return SESSION_STATS_T{}; }
+
+std::string LidarTQ::recording_path() const
+{
+    const auto recorder = std::atomic_load(&session_->recorder);
+    return recorder && !recorder->is_read() ? recorder->file_name() : std::string();
+}
+
+void LidarTQ::set_log_handler(log_handler_t, void*) {}
 
 bool LidarTQ::get_setting(nlohmann::json& out) { return session_->get_setting(out); }
 bool LidarTQ::send_json(nlohmann::json& message) { return session_->send_json(message); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,24 @@ struct IP_ADDRESS_T {
 // Firmware-upload status callback; called on the caller's thread during the
 // handshake and on the upload thread afterwards.
 typedef void (*fw_status_callback_t)(void* user, std::string message);
+
+// Severity of a diagnostic line of the libraries. By default info lines go to
+// standard output and warnings and errors to standard error, as they always
+// have; a handler set with LidarTQ::set_log_handler receives them instead.
+enum class log_level_t { info = 0, warning = 1, error = 2 };
+typedef void (*log_handler_t)(void* user, log_level_t level, const std::string& text);
+
+// Counters of one handle since its last connect (or play_start).
+struct SESSION_STATS_T {
+    uint64_t datagrams_received = 0;
+    uint64_t emb_crc_errors = 0;
+    uint64_t act_crc_errors = 0;
+    uint64_t slot_losses = 0;
+    uint64_t frames_published = 0;
+    // Frames discarded because the caller did not take them in time.
+    uint64_t frames_dropped = 0;
+    uint64_t deepest_packet_queue = 0;
+};
 
 // Handle to one TQ-Z sensor: connect, stream, take processed scenes, settings,
 // recording and replay, firmware upload. All work is done by the session the
@@ -55,6 +74,8 @@ public:
     LidarTQ& operator=(const LidarTQ& other);
 
     static std::string api_info();
+    // The libraries' version, "MAJOR.MINOR.PATCH".
+    static std::string version();
 
     bool connect(IP_ADDRESS_T sensor, IP_ADDRESS_T local);
     void disconnect();
@@ -65,6 +86,20 @@ public:
     bool get_scene(scene_t& scene);
     // Replays frame `index` of the open recording first (index >= 0).
     bool get_scene(scene_t& scene, int index);
+    // Blocks until an assembled frame is ready or `timeout` has passed; false
+    // (scene untouched) on time-out.
+    bool wait_scene(scene_t& scene, std::chrono::milliseconds timeout);
+
+    // Why the last failing call on this handle failed ("connection refused",
+    // "not connected", ...); empty when none has failed.
+    std::string last_error() const;
+    SESSION_STATS_T stats() const;
+    // The file the last successful record_start created; empty before.
+    std::string recording_path() const;
+
+    // Routes the diagnostic lines of both libraries, process-wide; nullptr
+    // restores the default printing.
+    static void set_log_handler(log_handler_t handler, void* user);
 
     bool get_setting(nlohmann::json& out);
     bool send_json(nlohmann::json& message);
