@@ -9,6 +9,7 @@
 
 #include "transport/handler_base.hpp"
 #include "util/utility.hpp"
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 
@@ -53,14 +54,14 @@ bool ExtInterface_Serialport::connect(PortBase& settings)
         port.set_option(asio::serial_port_base::flow_control(asio::serial_port_base::flow_control::none));
 
         if (port.is_open()) {
-            std::cout << "Serial port :: port.name(" << port_settings.name << "), port.baudrate("
-                      << port_settings.baudrate << ")" << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "Serial port :: port.name(" << port_settings.name << "), port.baudrate("
+                      << port_settings.baudrate << ")";
             handler_->running = true;
             start_thread();
             return true;
         }
     } catch (const std::exception& e) {
-        std::cout << "Serial port connection error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Serial port connection error :: " << e.what();
         // A port that opened but refused an option is not left open: the next
         // connect would fail on it.
         if (opened_here && !handler_->running) {
@@ -78,7 +79,7 @@ void ExtInterface_Serialport::disconnect()
         // the I/O context.
         stop_receive_loop(*handler_, handler_->port, [this] { stop_thread(); });
     } catch (const std::exception& e) {
-        std::cout << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << e.what();
     }
 }
 
@@ -90,13 +91,12 @@ bool ExtInterface_Serialport::write(char* data, unsigned int length)
             std::error_code error;
             const std::size_t n = handler_->port.write_some(asio::buffer(data + sent, length - sent), error);
             if (error) {
-                std::cout << "Serial port write error :: " << error.message() << ", len(" << sent << ")"
-                          << std::endl;
+                VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Serial port write error :: " << error.message() << ", len(" << sent << ")";
                 return false;
             }
             UTILITY::print_hex(data + sent, static_cast<unsigned int>(n), "Sent serial data", 32);
-            std::cout << "VELKOR::ExtInterface_Serialport::write"
-                      << " : total_bytes_sent(" << n << ")" << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "VELKOR::ExtInterface_Serialport::write"
+                      << " : total_bytes_sent(" << n << ")";
             sent += static_cast<unsigned int>(n);
             if (sent >= length) {
                 return true;
@@ -106,7 +106,7 @@ bool ExtInterface_Serialport::write(char* data, unsigned int length)
             }
         }
     } catch (const std::exception& e) {
-        std::cout << "Serial port write error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Serial port write error :: " << e.what();
     }
     return false;
 }
@@ -149,10 +149,10 @@ void ExtInterface_Serialport::receive_thread_process()
             }
         }
     } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << e.what();
     }
-    std::cout << "VELKOR::ExtInterface_Serialport::receive_thread_process"
-              << " :: Done." << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "VELKOR::ExtInterface_Serialport::receive_thread_process"
+              << " :: Done.";
 }
 
 } // namespace VELKOR

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "transport/handler_base.hpp"
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 
@@ -42,13 +43,14 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
     // finished thread behind; it must be joined before a new one starts.
     stop_thread();
     h.peer_lost = false;
+    connect_error_ = "connect failed";
     try {
         if (h.socket.is_open()) {
             h.socket.close();
         }
         h.socket.open(asio::ip::tcp::v4());
         if (!h.socket.is_open()) {
-            std::cout << "Socket open error!" << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Socket open error!";
             return false;
         }
         h.socket.set_option(asio::socket_base::reuse_address(true));
@@ -60,8 +62,7 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
         const auto entries =
             resolver.resolve(asio::ip::tcp::v4(), ip.remote_ip, std::to_string(ip.remote_port));
         if (entries.empty()) {
-            std::cout << "Receiving socket error :: resolve: no IPv4 address for " << ip.remote_ip
-                      << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Receiving socket error :: resolve: no IPv4 address for " << ip.remote_ip;
             return false;
         }
 
@@ -74,14 +75,16 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
         }
 
         const auto local = h.socket.local_endpoint();
+        connect_error_.clear();
         h.running = true;
         start_thread();
-        std::cout << "TCP: " << local << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "TCP: " << local;
         ip.local_ip = local.address().to_string();
         ip.local_port = local.port();
         return true;
     } catch (const std::exception& e) {
-        std::cout << "Receiving socket error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Receiving socket error :: " << e.what();
+        connect_error_ = e.what();
         return false;
     }
 }
@@ -103,13 +106,15 @@ void ExtInterface_TCP_client::run_with_timeout(std::chrono::nanoseconds timeout)
 void ExtInterface_TCP_client::handle_connect(const std::error_code& error, unsigned char* result)
 {
     if (!handler_->socket.is_open()) {
-        std::cout << "Connect timed out\n";
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Connect timed out";
+        connect_error_ = "connect timed out";
         *result = kTimedOut;
     } else if (error) {
-        std::cout << "Connect error: " << error.message() << "\n";
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Connect error: " << error.message();
+        connect_error_ = error == asio::error::connection_refused ? "connection refused" : error.message();
         *result = kConnectFailed;
     } else {
-        std::cout << "Connected!" << "\n";
+        VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "Connected!";
         *result = kConnected;
     }
 }
@@ -137,7 +142,7 @@ bool ExtInterface_TCP_client::write(char* data, unsigned int length)
 {
     auto& h = *handler_;
     if (h.peer_lost) {
-        std::cout << "Sending socket error :: send: connection closed by the sensor" << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: send: connection closed by the sensor";
         return false;
     }
     try {
@@ -146,16 +151,16 @@ bool ExtInterface_TCP_client::write(char* data, unsigned int length)
         // socket fails, so success always means the whole message went.
         const std::size_t sent = asio::write(h.socket, asio::buffer(data, length), error);
         if (error) {
-            std::cout << "Sending socket error :: send: " << error.message() << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: send: " << error.message();
             return false;
         }
         if (sent == 0) {
-            std::cout << "Sending socket error :: " << std::error_code().message() << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: " << std::error_code().message();
             return false;
         }
         return true;
     } catch (const std::exception& e) {
-        std::cout << "Sending socket error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: " << e.what();
         return false;
     }
 }
@@ -176,12 +181,12 @@ void ExtInterface_TCP_client::receive_thread_process()
                 error == asio::error::connection_aborted || error == asio::error::broken_pipe ||
                 error == asio::error::not_connected) {
                 h.peer_lost = true;
-                std::cout << "TCP: connection closed by the sensor" << std::endl;
+                VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "TCP: connection closed by the sensor";
                 return true;
             }
             return false;
         });
-    std::cout << "VELKOR::ExtInterface_TCP_client::receive_thread_process :: Done." << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "VELKOR::ExtInterface_TCP_client::receive_thread_process :: Done.";
 }
 
 }  // namespace VELKOR

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <chrono>
 #include <memory>
 #include <system_error>
@@ -34,6 +36,10 @@ public:
 
     bool is_running();
     bool is_connected();
+    // Why the last connect failed, in a few lower-case words ("connection
+    // refused", "connect timed out", the socket library's text otherwise);
+    // empty after a successful one. Read on the thread that called connect.
+    std::string connect_error() const { return connect_error_; }
 
 private:
     void receive_thread_process() override;
@@ -44,6 +50,7 @@ private:
     void stop_receiving();
 
     std::unique_ptr<HandleTcpClient> handler_;
+    std::string connect_error_;
 };
 
 }  // namespace VELKOR

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "transport/handler_base.hpp"
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 
@@ -57,7 +58,7 @@ bool ExtInterface_UDP_client::connect(PortBase& settings)
         start_thread();
         return true;
     } catch (const std::exception& e) {
-        std::cout << "Receiving socket error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Receiving socket error :: " << e.what();
         return false;
     }
 }
@@ -76,10 +77,10 @@ bool ExtInterface_UDP_client::write(char* data, unsigned int length)
         if (!error && sent > 0) {
             return true;
         }
-        std::cout << "Sending socket error :: " << error.message() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: " << error.message();
         return false;
     } catch (const std::exception& e) {
-        std::cout << "Sending socket error :: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Sending socket error :: " << e.what();
         return false;
     }
 }
@@ -92,7 +93,7 @@ void ExtInterface_UDP_client::receive_thread_process()
 {
     run_receive_loop(*handler_, handler_->socket,
                      [this](char* data, unsigned int length) { received(data, length); });
-    std::cout << "VELKOR::ExtInterface_UDP_client::receive_thread_process :: Done." << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "VELKOR::ExtInterface_UDP_client::receive_thread_process :: Done.";
 }
 
 }  // namespace VELKOR

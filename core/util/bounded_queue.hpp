@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <mutex>
@@ -9,7 +11,8 @@ namespace VELKOR {
 
 // First-in-first-out hand-over between threads with a fixed capacity.
 // push never blocks or fails: when the queue is full the oldest element is
-// discarded first. pop never waits; consumers poll.
+// discarded first. pop never waits; pop_for waits for an element up to a
+// time-out, woken by the next push (no polling).
 template <typename T>
 class BoundedQueue {
 public:
@@ -18,18 +21,23 @@ public:
     BoundedQueue(const BoundedQueue&) = delete;
     BoundedQueue& operator=(const BoundedQueue&) = delete;
 
-    void push(const T& value)
+    // True when the oldest element was discarded to make room.
+    bool push(const T& value)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        make_room();
+        const bool discarded = make_room();
         elements_.push_back(value);
+        ready_.notify_one();
+        return discarded;
     }
 
-    void push(T&& value)
+    bool push(T&& value)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        make_room();
+        const bool discarded = make_room();
         elements_.push_back(std::move(value));
+        ready_.notify_one();
+        return discarded;
     }
 
     // Takes the oldest element; false when the queue is empty.
@@ -37,6 +45,20 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (elements_.empty()) {
+            return false;
+        }
+        out = std::move(elements_.front());
+        elements_.pop_front();
+        return true;
+    }
+
+    // Takes the oldest element, waiting up to `timeout` for one to be
+    // pushed; false when none came in time.
+    template <class Rep, class Period>
+    bool pop_for(T& out, std::chrono::duration<Rep, Period> timeout)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!ready_.wait_for(lock, timeout, [this] { return !elements_.empty(); })) {
             return false;
         }
         out = std::move(elements_.front());
@@ -61,16 +83,20 @@ public:
     int capacity() const { return capacity_; }
 
 private:
-    void make_room()
+    bool make_room()
     {
+        bool discarded = false;
         while (static_cast<int>(elements_.size()) >= capacity_) {
             elements_.pop_front();
+            discarded = true;
         }
+        return discarded;
     }
 
     int capacity_;
     std::deque<T> elements_;
     mutable std::mutex mutex_;
+    std::condition_variable ready_;
 };
 
 }  // namespace VELKOR

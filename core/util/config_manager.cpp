@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "util/str_op.hpp"
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 
@@ -278,7 +279,7 @@ bool ConfigManager::parse_item(const std::string& line, const std::string& secti
                 return false;
             }
             if (!extract(part, v)) {
-                std::cerr << "ERROR :: Value (" << part << ") is out of integer range." << std::endl;
+                VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "ERROR :: Value (" << part << ") is out of integer range.";
                 return false;
             }
             values.push_back(v);
@@ -294,7 +295,7 @@ bool ConfigManager::parse_item(const std::string& line, const std::string& secti
                 return false;
             }
             if (!extract(part, v)) {
-                std::cerr << "ERROR :: Value (" << part << ") is out of float range." << std::endl;
+                VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "ERROR :: Value (" << part << ") is out of float range.";
                 return false;
             }
             values.push_back(v);
@@ -345,7 +346,7 @@ bool ConfigManager::load(const std::string& path)
             valid = parse_item(line, section);
         }
         if (!valid) {
-            std::cout << "Invalid line: " << kQuote << line << kQuote << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Invalid line: " << kQuote << line << kQuote;
             store_.swap(previous);
             return false;
         }

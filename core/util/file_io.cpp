@@ -4,6 +4,7 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 namespace FILE_IO {
@@ -101,7 +102,7 @@ bool write_ascii_file(const std::string& path, const std::string& text, bool app
         }
         file << text;
     } catch (const std::exception& e) {
-        std::cerr << "Exception caught: " << e.what() << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "Exception caught: " << e.what();
         return false;
     }
     return true;

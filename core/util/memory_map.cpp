@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 
@@ -136,8 +137,8 @@ bool SharedMemoryManager::attach_mutex(int fd)
 bool SharedMemoryManager::open_mutex()
 {
     if (mutex_handle_ != -1) {
-        std::cout << "SharedMemoryManager::open_mutex"
-                  << " error: mutex already opened." << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "SharedMemoryManager::open_mutex"
+                  << " error: mutex already opened.";
         return false;
     }
     const int fd = shm_open(mutex_name_.c_str(), O_RDWR, 0);
@@ -146,18 +147,18 @@ bool SharedMemoryManager::open_mutex()
         if (fd >= 0) {
             ::close(fd);
         }
-        std::cout << "OpenMutex status: " << error << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "OpenMutex status: " << error;
         return false;
     }
-    std::cout << "OpenMutex successfully opend the mutex." << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "OpenMutex successfully opend the mutex.";
     return true;
 }
 
 bool SharedMemoryManager::create_mutex()
 {
     if (mutex_handle_ != -1) {
-        std::cout << "SharedMemoryManager::create_mutex"
-                  << " error: mutex already created." << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "SharedMemoryManager::create_mutex"
+                  << " error: mutex already created.";
         return false;
     }
     int fd = shm_open(mutex_name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -165,18 +166,18 @@ bool SharedMemoryManager::create_mutex()
         // Another process created it since our open attempt.
         fd = shm_open(mutex_name_.c_str(), O_RDWR, 0);
         if (fd >= 0 && attach_mutex(fd)) {
-            std::cout << "CreateMutex opened an existing mutex." << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "CreateMutex opened an existing mutex.";
             return true;
         }
         const int error = errno;
         if (fd >= 0) {
             ::close(fd);
         }
-        std::cout << "CreateMutex status: " << error << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateMutex status: " << error;
         return false;
     }
     if (fd < 0) {
-        std::cout << "CreateMutex status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateMutex status: " << errno;
         return false;
     }
 
@@ -199,27 +200,27 @@ bool SharedMemoryManager::create_mutex()
             shared->ready.store(1, std::memory_order_release);
             mutex_handle_ = fd;
             mutex_ = shared;
-            std::cout << "CreateMutex created a new mutex." << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "CreateMutex created a new mutex.";
             return true;
         }
         munmap(view, sizeof(SharedMutex));
     }
     ::close(fd);
     shm_unlink(mutex_name_.c_str());
-    std::cout << "CreateMutex status: " << error << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateMutex status: " << error;
     return false;
 }
 
 SharedMemoryManager::Region SharedMemoryManager::open_shared_memory(unsigned int size)
 {
     if (mapping_handle_ != -1) {
-        std::cout << "SharedMemoryManager::open_shared_memory"
-                  << " error: " << region_name_ << "already opened." << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "SharedMemoryManager::open_shared_memory"
+                  << " error: " << region_name_ << "already opened.";
         return Region::not_opened;
     }
     const int fd = shm_open(region_name_.c_str(), O_RDWR, 0);
     if (fd < 0) {
-        std::cout << "OpenFileMapping status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "OpenFileMapping status: " << errno;
         return Region::not_opened;
     }
     mapping_handle_ = fd;
@@ -228,7 +229,7 @@ SharedMemoryManager::Region SharedMemoryManager::open_shared_memory(unsigned int
         view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     }
     if (view == MAP_FAILED) {
-        std::cout << "MapViewOfFile status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "MapViewOfFile status: " << errno;
         close();
         return Region::map_failed;
     }
@@ -240,21 +241,21 @@ SharedMemoryManager::Region SharedMemoryManager::open_shared_memory(unsigned int
 bool SharedMemoryManager::create_shared_memory(unsigned int size)
 {
     if (mapping_handle_ != -1) {
-        std::cout << "SharedMemoryManager::create_shared_memory"
-                  << " error: " << region_name_ << "already created." << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "SharedMemoryManager::create_shared_memory"
+                  << " error: " << region_name_ << "already created.";
         return false;
     }
     if (size == 0) {
-        std::cout << "CreateFileMapping status: " << EINVAL << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateFileMapping status: " << EINVAL;
         return false;
     }
     const int fd = shm_open(region_name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
-        std::cout << "CreateFileMapping status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateFileMapping status: " << errno;
         return false;
     }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        std::cout << "CreateFileMapping status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "CreateFileMapping status: " << errno;
         ::close(fd);
         shm_unlink(region_name_.c_str());
         return false;
@@ -262,7 +263,7 @@ bool SharedMemoryManager::create_shared_memory(unsigned int size)
     mapping_handle_ = fd;
     void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED) {
-        std::cout << "MapViewOfFile status: " << errno << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "MapViewOfFile status: " << errno;
         shm_unlink(region_name_.c_str());
         close();
         return false;
@@ -295,7 +296,7 @@ void SharedMemoryManager::release()
 {
     const int result = pthread_mutex_unlock(&mutex_->mutex);
     if (result != 0) {
-        std::cout << "ReleaseMutex statusstatus: " << result << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "ReleaseMutex statusstatus: " << result;
         close_mutex();
     }
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <iostream>
 #include <sstream>
+#include "util/log_sink.hpp"
 
 namespace VELKOR {
 namespace STR_OP {
@@ -54,7 +55,7 @@ template <typename T> T str_to_num(const std::string& s)
     std::istringstream in(s);
     T value{};
     if (!(in >> value)) {
-        std::cerr << "ERROR :: Value (" << s << ") is out of integer range." << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "ERROR :: Value (" << s << ") is out of integer range.";
     }
     return value;
 }

@@ -1,10 +1,15 @@
 #include "api/lidar_tq.hpp"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "processing/processing_chain.hpp"
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
+#include "util/log_sink.hpp"
 
 #ifndef VELKOR_BUILD_TIMESTAMP
 #define VELKOR_BUILD_TIMESTAMP __DATE__ " " __TIME__
@@ -38,22 +43,13 @@ bool LidarTQ::stop() { return session_->stop(); }
 bool LidarTQ::get_scene(scene_t& scene) { return session_->get_scene(scene); }
 bool LidarTQ::get_scene(scene_t& scene, int index) { return session_->get_scene(scene, index); }
 
-// Provisional: waits in short steps until the session's frame queue can wait
-// on its own.
 bool LidarTQ::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!session_->get_scene(scene)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return session_->wait_scene(scene, timeout);
 }
 
-std::string LidarTQ::last_error() const { return std::string(); }
-SESSION_STATS_T LidarTQ::stats() const { return SESSION_STATS_T{}; }
+std::string LidarTQ::last_error() const { return session_->last_error(); }
+SESSION_STATS_T LidarTQ::stats() const { return session_->stats(); }
 
 std::string LidarTQ::recording_path() const
 {
@@ -61,14 +57,54 @@ std::string LidarTQ::recording_path() const
     return recorder && !recorder->is_read() ? recorder->file_name() : std::string();
 }
 
-void LidarTQ::set_log_handler(log_handler_t, void*) {}
+namespace {
+
+// The handler the API was given, with its user pointer; the core sink calls
+// the forwarder below, which reads the pair as one.
+std::mutex g_api_handler_mutex;
+log_handler_t g_api_handler = nullptr;
+void* g_api_user = nullptr;
+
+void forward_to_api_handler(void*, log_level level, const std::string& text)
+{
+    log_handler_t handler = nullptr;
+    void* user = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_api_handler_mutex);
+        handler = g_api_handler;
+        user = g_api_user;
+    }
+    if (handler != nullptr) {
+        handler(user, static_cast<log_level_t>(level), text);
+    }
+}
+
+}  // namespace
+
+void LidarTQ::set_log_handler(log_handler_t handler, void* user)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_api_handler_mutex);
+        g_api_user = user;
+        g_api_handler = handler;
+    }
+    set_log_sink_handler(handler != nullptr ? &forward_to_api_handler : nullptr, nullptr);
+}
 
 bool LidarTQ::get_setting(nlohmann::json& out) { return session_->get_setting(out); }
 bool LidarTQ::send_json(nlohmann::json& message) { return session_->send_json(message); }
 
 bool LidarTQ::json_read_from_file(const char* path, nlohmann::json& out)
 {
-    return TQZ::DeviceSession::json_read_from_file(path, out);
+    if (TQZ::DeviceSession::json_read_from_file(path, out)) {
+        return true;
+    }
+    const std::string name = path != nullptr ? path : "";
+    errno = 0;
+    std::ifstream probe(name, std::ios::binary);
+    session_->set_error(!probe ? "cannot open " + name + ": " + std::strerror(errno != 0 ? errno : ENOENT)
+                               : "cannot read " + name + ": not one JSON document");
+    return false;
 }
 
 bool LidarTQ::json_write_to_file(const char* path, nlohmann::json& value)

@@ -23,9 +23,13 @@ bool send_command(DeviceSession& session, std::string bytes, uint8_t route,
 {
     session.reply_route = route;
     if (!session.tcp->is_connected()) {
+        session.set_error("not connected");
         return false;
     }
     const bool ok = session.tcp->write(bytes.data(), static_cast<unsigned int>(bytes.size()));
+    if (!ok) {
+        session.set_error("write failed: the link to the sensor is gone");
+    }
     if (ok) {
         std::this_thread::sleep_for(pause);
     }

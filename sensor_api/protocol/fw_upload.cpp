@@ -6,6 +6,7 @@
 #include "protocol/fw_protocol.hpp"
 #include "session/device_session.hpp"
 #include "transport/ext_interface_tcp_client.hpp"
+#include "util/log_sink.hpp"
 
 namespace TQZ {
 
@@ -17,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPollPause = std::chrono::milliseconds(1);
 constexpr auto kPacketPause = std::chrono::milliseconds(20);
 
-void print_line(const std::string& text) { std::cout << text << std::endl; }
+void print_line(const std::string& text) { VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << text; }
 
 // An elapsed time strictly greater than the limit is a time-out.
 bool timed_out(Clock::time_point since, int64_t limit_s)
@@ -30,7 +31,7 @@ bool timed_out(Clock::time_point since, int64_t limit_s)
 bool read_ack(const nlohmann::json& member)
 {
     if (!member.is_boolean()) {
-        std::cerr << "json type error" << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "json type error";
         return false;
     }
     return member.get<bool>();

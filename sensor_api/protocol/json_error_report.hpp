@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include <nlohmann/json.hpp>
+#include "util/log_sink.hpp"
 
 namespace TQZ {
 
@@ -21,7 +22,7 @@ inline void report_json_error(const nlohmann::json::exception& error)
     } else if (dynamic_cast<const json::out_of_range*>(&error) != nullptr) {
         text = "json out_of_range error";
     }
-    std::cerr << text << std::endl;
+    VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << text;
 }
 
 }  // namespace TQZ

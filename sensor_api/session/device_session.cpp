@@ -9,13 +9,13 @@
 #include "recording/logger.hpp"
 #include "transport/ext_interface_tcp_client.hpp"
 #include "transport/ext_interface_udp_client.hpp"
+#include "util/log_sink.hpp"
 
 namespace TQZ {
 
 namespace {
 const char kRunCommand[] = "{\"command\":\"run\"}";
 const char kStopCommand[] = "{\"command\":\"stop\"}";
-constexpr auto kSettingsPoll = std::chrono::milliseconds(100);
 }  // namespace
 
 DeviceSession::DeviceSession()
@@ -47,12 +47,15 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     // endpoint back, so UDP binds the very address and port TCP uses.
     VELKOR::ExtInterface_TCP_client::IpSettings settings(local.ip, local.port, sensor.ip, sensor.port, 1000);
 
+    reset_stats();
     tcp->registRecvCallback(&DeviceSession::tcp_receive_callback, this);
     if (!tcp->connect(settings)) {
+        set_error(tcp->connect_error());
         return false;
     }
     udp->registRecvCallback(&DeviceSession::udp_receive_callback, this);
     if (!udp->connect(settings)) {
+        set_error("cannot open the UDP socket on " + settings.local_ip);
         return false;
     }
     if (!json_read_from_memory()) {
@@ -65,22 +68,22 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(reply_timeout_s);
     bool answered = false;
     while (!answered) {
-        std::this_thread::sleep_for(kSettingsPoll);
-        while (!setting_replies.empty() && !answered) {
-            answered = get_setting(reply);
-        }
-        if (!answered && std::chrono::steady_clock::now() >= deadline) {
-            std::cerr << "settings reply timed out" << std::endl;
+        const auto now = std::chrono::steady_clock::now();
+        answered = now < deadline && setting_replies.pop_for(reply, deadline - now);
+        if (!answered) {
+            set_error("no reply to json_read within " + std::to_string(reply_timeout_s) + " s");
+            VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "settings reply timed out";
             return false;
         }
     }
 
-    // A settings document whose walk-error coefficients are unusable leaves
-    // the module with the coefficients it had: the link itself is up, so
-    // connect still succeeds.
+    // A settings document whose walk-error coefficients are unusable (an
+    // element that is no number) leaves the walk-error module a pass-through:
+    // neither the defaults nor a partial list fit this sensor. The link
+    // itself is up, so connect still succeeds.
     try {
         if (!load_walk_error_parameters(reply)) {
-            std::cerr << "walk_err_param ignored" << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "walk_err_param ignored";
         }
     } catch (const nlohmann::json::exception& error) {
         report_json_error(error);
@@ -106,6 +109,7 @@ bool DeviceSession::run()
         stream_worker = std::make_unique<std::thread>(&DeviceSession::stream_worker_process, this);
     }
     if (!tcp->is_connected()) {
+        set_error("not connected");
         return false;
     }
     std::string bytes(kRunCommand);
@@ -126,6 +130,8 @@ bool DeviceSession::stop()
         if (ok) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+    } else {
+        set_error("not connected");
     }
     frame_queue.clear();
     packet_queue.clear();
@@ -166,11 +172,52 @@ void DeviceSession::udp_receive_callback(void* user, char* data, unsigned int le
     auto* self = static_cast<DeviceSession*>(user);
     const auto* bytes = reinterpret_cast<const uint8_t*>(data);
     self->packet_queue.push(ByteVector(bytes, bytes + length));
+    self->datagrams_received.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t depth = self->packet_queue.size();
+    if (depth > self->deepest_packet_queue.load(std::memory_order_relaxed)) {
+        self->deepest_packet_queue.store(depth, std::memory_order_relaxed);
+    }
     // The caller's thread may replace the recorder while datagrams arrive.
     const std::shared_ptr<VELKOR::Logger> recorder = std::atomic_load(&self->recorder);
     if (recorder) {
         recorder->write(bytes, static_cast<unsigned long long>(length));
     }
+}
+
+std::string DeviceSession::last_error() const
+{
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    return last_error_;
+}
+
+void DeviceSession::set_error(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    last_error_ = text;
+}
+
+VELKOR::SESSION_STATS_T DeviceSession::stats() const
+{
+    VELKOR::SESSION_STATS_T out;
+    out.datagrams_received = datagrams_received.load();
+    out.emb_crc_errors = flag_counts.emb_crc_errors.load();
+    out.act_crc_errors = flag_counts.act_crc_errors.load();
+    out.slot_losses = slot_losses.load();
+    out.frames_published = frames_published.load();
+    out.frames_dropped = frames_dropped.load();
+    out.deepest_packet_queue = deepest_packet_queue.load();
+    return out;
+}
+
+void DeviceSession::reset_stats()
+{
+    datagrams_received = 0;
+    flag_counts.emb_crc_errors = 0;
+    flag_counts.act_crc_errors = 0;
+    slot_losses = 0;
+    frames_published = 0;
+    frames_dropped = 0;
+    deepest_packet_queue = 0;
 }
 
 }  // namespace TQZ

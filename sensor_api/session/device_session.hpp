@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,7 @@
 
 #include "api/lidar_tq.hpp"
 #include "protocol/tcp_protocol.hpp"
+#include "session/frame_assembler.hpp"
 #include "session/frame_types.hpp"
 #include "util/bounded_queue.hpp"
 
@@ -50,6 +53,16 @@ public:
     // Frames (stream_assembler.cpp)
     bool get_scene(scene_t& scene);
     bool get_scene(scene_t& scene, int index);
+    // Waits on frame_queue up to `timeout`; processing runs after the wait.
+    bool wait_scene(scene_t& scene, std::chrono::milliseconds timeout);
+
+    // Why the last failing call failed; set by the caller's thread.
+    std::string last_error() const;
+    void set_error(const std::string& text);
+    VELKOR::SESSION_STATS_T stats() const;
+    // Counters since connect or play_start, written by the receive and
+    // worker threads.
+    void reset_stats();
 
     // Commands and settings (command_channel.cpp)
     bool get_setting(nlohmann::json& out);
@@ -111,19 +124,32 @@ public:
 
     std::shared_ptr<VELKOR::Logger> recorder;
 
+    std::atomic<uint64_t> datagrams_received{0};
+    std::atomic<uint64_t> slot_losses{0};
+    std::atomic<uint64_t> frames_published{0};
+    std::atomic<uint64_t> frames_dropped{0};
+    std::atomic<uint64_t> deepest_packet_queue{0};
+    assembly_counters flag_counts;
+
     VELKOR::fw_status_callback_t fw_status_callback = nullptr;
     void* fw_status_user = nullptr;
 
 private:
+    // Publishes a completed frame, counting one that pushes out an untaken one.
+    void publish(Frame frame);
     void stream_worker_process();
     // Assembles one frame synchronously onto frame_queue (stream_assembler.cpp).
     bool replay_assemble();
     bool take_datagram(ByteVector& datagram, bool& from_recorder);
+    bool wait_datagram(ByteVector& datagram, bool& from_recorder, std::chrono::milliseconds wait);
     void fw_upload_thread_process();
     // Stops a running upload thread and joins it (fw_upload.cpp).
     void end_upload();
     // Passes text to the status callback, if one is registered.
     void fw_status(const std::string& text);
+
+    mutable std::mutex error_mutex_;
+    std::string last_error_;
 };
 
 }  // namespace TQZ

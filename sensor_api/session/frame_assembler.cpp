@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include "util/log_sink.hpp"
 
 namespace TQZ {
 
@@ -87,7 +88,8 @@ std::size_t DatagramView::Block::record_count(std::size_t record_size) const
     return std::min(by_start, by_size);
 }
 
-FrameAssembler::FrameAssembler(std::atomic<uint64_t>& slot_mask) : slot_mask_(slot_mask)
+FrameAssembler::FrameAssembler(std::atomic<uint64_t>& slot_mask, assembly_counters* counters)
+    : slot_mask_(slot_mask), counters_(counters)
 {
     range_.rows.reserve(kReservedRows);
     echo_.rows.reserve(kReservedRows);
@@ -119,12 +121,20 @@ void FrameAssembler::decode_blocks(const DatagramView& view, FrameRow* records_r
     }
     for (std::size_t k = 0; k < view.block_count(); ++k) {
         const DatagramView::Block block = view.block(k);
+        const std::size_t bytes = block.record_count(record_size) * record_size;
         if (block.error()) {
-            std::cout << "act crc err!!!" << std::endl;
+            VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "act crc err!!!";
+            if (counters_) {
+                counters_->act_crc_errors.fetch_add(1, std::memory_order_relaxed);
+            }
+            // The block's pixels hold no return (all-zero records); the
+            // records after it keep their columns.
+            if (records_row) {
+                records_row->records.insert(records_row->records.end(), bytes, uint8_t{0});
+            }
             continue;
         }
         if (records_row) {
-            const std::size_t bytes = block.record_count(record_size) * record_size;
             records_row->records.insert(records_row->records.end(), block.data, block.data + bytes);
         }
     }
@@ -137,7 +147,10 @@ FrameAssembler::Result FrameAssembler::feed(const uint8_t* data, std::size_t siz
         return Result::dropped;
     }
     if (view.packet_error()) {
-        std::cout << "emb crc err!!!" << std::endl;
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "emb crc err!!!";
+        if (counters_) {
+            counters_->emb_crc_errors.fetch_add(1, std::memory_order_relaxed);
+        }
         return Result::dropped;
     }
     const uint16_t slot = view.slot();
@@ -160,7 +173,9 @@ FrameAssembler::Result FrameAssembler::feed(const uint8_t* data, std::size_t siz
     // Only a slots field that changed within the frame gets here.
     if (slot >= rows.size()) {
         expected_slot_ = 0;
-        return Result::dropped;
+        // A frame announced with more slots than a frame can hold ends here,
+        // lost like any frame whose slots did not all arrive.
+        return slots > kMaxRows && slot == kMaxRows ? Result::frame_incomplete : Result::dropped;
     }
 
     FrameRow& row = rows[slot];

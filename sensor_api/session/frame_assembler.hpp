@@ -69,6 +69,12 @@ private:
     std::size_t size_;
 };
 
+// Flag counts of one assembler's datagrams; read by other threads.
+struct assembly_counters {
+    std::atomic<uint64_t> emb_crc_errors{0};
+    std::atomic<uint64_t> act_crc_errors{0};
+};
+
 // The slot-by-slot state machine that turns datagrams into frames. The stream
 // worker and the replay assembler both drive one; it owns the three frame
 // buffers (range, echo, histogram) and expected_slot, and shares slot_mask
@@ -89,11 +95,14 @@ public:
         frame_incomplete  // last slot reached with slots missing
     };
 
-    explicit FrameAssembler(std::atomic<uint64_t>& slot_mask);
+    explicit FrameAssembler(std::atomic<uint64_t>& slot_mask, assembly_counters* counters = nullptr);
 
-    // Takes one datagram. Prints "emb crc err!!!" for a flagged packet and
-    // "act crc err!!!" for each flagged block; a complete mask is cleared
-    // here, and the caller reports an incomplete one as it sees fit.
+    // Takes one datagram. Logs "emb crc err!!!" for a flagged packet and
+    // "act crc err!!!" for each flagged block, whose columns are kept as
+    // pixels without a return so that every other pixel stays in its column;
+    // a complete mask is cleared here, and the caller reports an incomplete
+    // one as it sees fit (a slots field above kMaxRows ends its frame as
+    // incomplete at the first slot that cannot be stored).
     Result feed(const uint8_t* data, std::size_t size);
 
     // Hands out the completed range frame after frame_complete. The frame is
@@ -112,6 +121,7 @@ private:
     void decode_blocks(const DatagramView& view, FrameRow* records_row) const;
 
     std::atomic<uint64_t>& slot_mask_;
+    assembly_counters* counters_;
     uint16_t expected_slot_ = 0;
     _TQ_RANGE_T range_;
     _TQ_ECHO_T echo_;

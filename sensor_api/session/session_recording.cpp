@@ -1,3 +1,6 @@
+#include <cerrno>
+#include <cstring>
+
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
 
@@ -8,9 +11,21 @@
 // session for a new recording.
 namespace TQZ {
 
+namespace {
+
+// "cannot open <file>: <reason>", the reason from errno where the failed open
+// left one.
+std::string open_error(const std::string& path, int error)
+{
+    return "cannot open " + path + ": " + (error != 0 ? std::strerror(error) : "not a usable recording");
+}
+
+}  // namespace
+
 bool DeviceSession::record_start(const std::string& path)
 {
     if (recorder) {
+        set_error("a recording or playback is already open");
         return false;
     }
     // Receive callbacks read the pointer with atomic_load.
@@ -18,7 +33,11 @@ bool DeviceSession::record_start(const std::string& path)
     VELKOR::LOG_PROPS_T props;
     props.file_path = path;
     props.read_mode = false;
+    errno = 0;
     const bool opened = fresh->open(props);
+    if (!opened) {
+        set_error(open_error(path, errno));
+    }
     std::atomic_store(&recorder, fresh);
     return opened;
 }
@@ -42,12 +61,19 @@ bool DeviceSession::play_start(const std::string& path)
         std::atomic_store(&recorder, std::make_shared<VELKOR::Logger>());
     }
     if (recorder->is_open()) {
+        set_error("a recording is already open");
         return false;
     }
+    reset_stats();
     VELKOR::LOG_PROPS_T props;
     props.file_path = path;
     props.read_mode = true;
-    return recorder->open(props);
+    errno = 0;
+    const bool opened = recorder->open(props);
+    if (!opened) {
+        set_error(open_error(path, errno));
+    }
+    return opened;
 }
 
 void DeviceSession::play_stop()

@@ -6,17 +6,16 @@
 #include "session/device_session.hpp"
 #include "session/frame_assembler.hpp"
 #include "session/scene_fill.hpp"
+#include "util/log_sink.hpp"
 
 namespace TQZ {
 
 namespace {
 
-// Idle poll interval of the stream worker. Every wake-up costs the worker
-// a few microseconds of a core whether a datagram waits or not, so the poll is
-// as long as the stream allows: at 100 fps about six datagrams arrive per
-// millisecond, far below the 128 that packet_queue holds, and a frame is
-// published at most a millisecond later than it completes.
-constexpr auto kIdlePoll = std::chrono::milliseconds(1);
+// Longest wait of the stream worker for a datagram: it wakes at once when one
+// is pushed, and looks at its running flag at least this often, so stop joins
+// it within this time.
+constexpr auto kIdleWait = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -30,22 +29,38 @@ bool DeviceSession::take_datagram(ByteVector& datagram, bool& from_recorder)
     return from_recorder ? source->packet_queue.pop(datagram) : packet_queue.pop(datagram);
 }
 
+// As take_datagram, but waits for a datagram up to `wait`.
+bool DeviceSession::wait_datagram(ByteVector& datagram, bool& from_recorder, std::chrono::milliseconds wait)
+{
+    const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
+    from_recorder = source && source->is_read();
+    return from_recorder ? source->packet_queue.pop_for(datagram, wait) : packet_queue.pop_for(datagram, wait);
+}
+
+void DeviceSession::publish(Frame frame)
+{
+    frames_published.fetch_add(1, std::memory_order_relaxed);
+    if (frame_queue.push(std::move(frame))) {
+        frames_dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 void DeviceSession::stream_worker_process()
 {
-    FrameAssembler assembler(slot_mask);
+    FrameAssembler assembler(slot_mask, &flag_counts);
     ByteVector datagram;
     while (running) {
         bool from_recorder = false;
-        if (!take_datagram(datagram, from_recorder)) {
-            std::this_thread::sleep_for(kIdlePoll);
+        if (!wait_datagram(datagram, from_recorder, kIdleWait)) {
             continue;
         }
         switch (assembler.feed(datagram.data(), datagram.size())) {
         case FrameAssembler::Result::frame_complete:
-            frame_queue.push(assembler.publish_frame());
+            publish(assembler.publish_frame());
             break;
         case FrameAssembler::Result::frame_incomplete:
-            std::cout << "slot_loss" << std::endl;
+            slot_losses.fetch_add(1, std::memory_order_relaxed);
+            VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "slot_loss";
             break;
         default:
             break;
@@ -55,7 +70,7 @@ void DeviceSession::stream_worker_process()
 
 bool DeviceSession::replay_assemble()
 {
-    FrameAssembler assembler(slot_mask);
+    FrameAssembler assembler(slot_mask, &flag_counts);
     ByteVector datagram;
     // Without a file the datagrams come from the live queue; a stream that
     // never completes a frame must not hold the caller forever.
@@ -63,14 +78,18 @@ bool DeviceSession::replay_assemble()
     for (;;) {
         bool from_recorder = false;
         if (!take_datagram(datagram, from_recorder)) {
-            if (from_recorder || std::chrono::steady_clock::now() >= deadline) {
+            const auto now = std::chrono::steady_clock::now();
+            if (from_recorder || now >= deadline) {
                 return false;
             }
-            std::this_thread::sleep_for(kIdlePoll);
-            continue;
+            if (!wait_datagram(datagram, from_recorder,
+                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                                   std::chrono::milliseconds(1))) {
+                continue;
+            }
         }
         if (assembler.feed(datagram.data(), datagram.size()) == FrameAssembler::Result::frame_complete) {
-            frame_queue.push(assembler.publish_frame());
+            publish(assembler.publish_frame());
             return true;
         }
         if (!from_recorder && std::chrono::steady_clock::now() >= deadline) {
@@ -90,10 +109,23 @@ bool DeviceSession::get_scene(scene_t& scene)
     return true;
 }
 
+bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
+{
+    Frame frame;
+    if (!frame_queue.pop_for(frame, timeout) || !frame) {
+        return false;
+    }
+    fill_scene(*frame, scene);
+    run_processing_chain(scene);
+    return true;
+}
+
 bool DeviceSession::get_scene(scene_t& scene, int index)
 {
     const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
-    if (index >= 0 && source) {
+    // Only a recording open for playback is replayed: while one is being
+    // written the datagrams belong to the live stream.
+    if (index >= 0 && source && source->is_read()) {
         // Datagrams the previous replayed frame left behind (the rest of a
         // broken frame read along with it) would otherwise come first and
         // could crowd this frame out of the queue.
