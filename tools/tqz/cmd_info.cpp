@@ -37,18 +37,18 @@ struct RecordingStats {
 bool walk(const std::string& path, RecordingStats& stats)
 {
     int previous = -1;
-    const tqz::RecordWalk walk = tqz::walk_records(path, [&](int64_t time, uint64_t length, const unsigned char* head) {
+    const tqz::RecordWalk walk = tqz::walk_records(path, [&](int64_t time, uint64_t length, const VELKOR::RowDatagram& row) {
         if (stats.records == 0) {
             stats.first_time = time;
         }
         stats.last_time = time;
         ++stats.records;
         ++stats.sizes[length];
-        if (length <= VELKOR::Logger::kMinFramePayload) {
+        if (!row.is_row()) {
             ++stats.short_records;
             return;
         }
-        const int sequence = head[4] | (head[5] << 8);
+        const int sequence = row.slot();
         if (sequence == 0) {
             if (stats.frame_starts == 0) {
                 stats.first_start_time = time;
