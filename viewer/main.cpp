@@ -1,6 +1,7 @@
 // Nimbra Studio: the desktop viewer for the TQ-Z LiDAR. The options are
 // listed by --help (kHelp below).
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QSettings>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QSurfaceFormat>
 #include <QTextStream>
@@ -17,7 +19,10 @@
 #include <QVTKOpenGLNativeWidget.h>
 #include <vtkLogger.h>
 
+#include <unistd.h>
+
 #include "main_window/main_window.hpp"
+#include "panels/status_strip.hpp"
 
 namespace {
 
@@ -36,7 +41,7 @@ const char* const kHelp =
     "\n"
     "Environment:\n"
     "  NIMBRA_STUDIO_SETTINGS  file that keeps window and display settings and recent files\n"
-    "                          (an INI file; by default Qt's place for Velkor/Nimbra Studio)\n";
+    "                          (an INI file; by default Qt's place for Velkor/nimbra-studio)\n";
 
 // True when argv asks for --help or --version, which are answered before any
 // window system is touched, so that they work without a display.
@@ -54,6 +59,15 @@ bool answered_at_once(int argc, char* argv[], int& status) {
         }
     }
     return false;
+}
+
+// SIGTERM and SIGINT end the event loop through a pipe, so that the window
+// closes as on a click and the stream summary is printed.
+int quit_pipe[2] = {-1, -1};
+
+void quit_on_signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(quit_pipe[1], &byte, 1);
 }
 
 struct StartOptions {
@@ -101,7 +115,8 @@ int main(int argc, char* argv[]) {
     QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Velkor");
-    QCoreApplication::setApplicationName("Nimbra Studio");
+    // Not the window title: Qt names every untitled top-level window after the application.
+    QCoreApplication::setApplicationName("nimbra-studio");
     QCoreApplication::setApplicationVersion(QString::fromStdString(VELKOR::LidarTQ::version()));
 
     const StartOptions options = parse_options(app.arguments());
@@ -132,5 +147,17 @@ int main(int argc, char* argv[]) {
         QTimer::singleShot(0, &window, [&] { window.start_stream(options.connect_ip, options.connect_port); });
     if (!options.play_file.isEmpty())
         QTimer::singleShot(0, &window, [&] { window.start_replay(options.play_file); });
-    return app.exec();
+    QSocketNotifier* quit_notifier = nullptr;
+    if (pipe(quit_pipe) == 0) {
+        quit_notifier = new QSocketNotifier(quit_pipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(quit_notifier, &QSocketNotifier::activated, &window, [&] { window.close(); });
+        std::signal(SIGTERM, quit_on_signal);
+        std::signal(SIGINT, quit_on_signal);
+    }
+    const int result = app.exec();
+    // One line on what was shown, for scripts that ran the window unattended.
+    std::printf("stream summary: %llu frames displayed | %s\n",
+                static_cast<unsigned long long>(window.frames_displayed()), qPrintable(window.status()->text()));
+    std::fflush(stdout);
+    return result;
 }
