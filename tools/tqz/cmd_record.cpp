@@ -170,7 +170,7 @@ FileSummary summarise(const std::string& path)
 {
     FileSummary s;
     int run = 0; // rows of the current frame seen in order
-    s.bytes = tqz::walk_records(path, [&](int64_t, uint64_t length, const unsigned char* head) {
+    s.bytes = VELKOR::EXPORT::walk_records(path, [&](int64_t, uint64_t length, const unsigned char* head) {
                   ++s.records;
                   if (length <= VELKOR::Logger::kMinFramePayload) {
                       return; // no row: other traffic between the rows breaks no frame

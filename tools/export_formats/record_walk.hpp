@@ -1,6 +1,6 @@
 #pragma once
 
-// One pass over the records of a `.bin` recording for the tqz commands that
+// One pass over the records of a `.bin` recording for the tools that
 // inspect files: length fields are checked against the file size and
 // payloads are skipped, never loaded.
 
@@ -11,7 +11,8 @@
 
 #include "recording/logger.hpp"
 
-namespace tqz {
+namespace VELKOR {
+namespace EXPORT {
 
 struct RecordWalk {
     bool opened = false;
@@ -61,4 +62,5 @@ RecordWalk walk_records(const std::string& path, Visit visit)
     return walk;
 }
 
-}  // namespace tqz
+}  // namespace EXPORT
+}  // namespace VELKOR
