@@ -170,7 +170,7 @@ FileSummary summarise(const std::string& path)
 {
     FileSummary s;
     int run = 0; // rows of the current frame seen in order
-    s.bytes = tqz::walk_records(path, [&](int64_t, uint64_t, const VELKOR::RowDatagram& datagram) {
+    s.bytes = VELKOR::EXPORT::walk_records(path, [&](int64_t, uint64_t, const VELKOR::RowDatagram& datagram) {
                   ++s.records;
                   if (!datagram.is_row()) {
                       return; // no row: other traffic between the rows breaks no frame

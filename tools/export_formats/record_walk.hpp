@@ -1,6 +1,6 @@
 #pragma once
 
-// One pass over the records of a `.bin` recording for the tqz commands that
+// One pass over the records of a `.bin` recording for the tools that
 // inspect files: length fields are checked against the file size and only
 // the leading bytes of a payload that classify it are read.
 
@@ -11,7 +11,8 @@
 #include "recording/record_format.hpp"
 #include "recording/row_datagram.hpp"
 
-namespace tqz {
+namespace VELKOR {
+namespace EXPORT {
 
 struct RecordWalk {
     bool opened = false;
@@ -19,8 +20,8 @@ struct RecordWalk {
     uint64_t end = 0;   // offset after the last whole record
 };
 
-// Calls visit(time_us, length, row) for every whole record, where `row` views the
-// payload's leading bytes (enough to tell a row and read its slot fields).
+// Calls visit(time_us, length, row) for every whole record, where `row`
+// views the payload's leading bytes (enough to tell a row and read its slot fields).
 // Ends at a truncated or over-long record.
 template <typename Visit>
 RecordWalk walk_records(const std::string& path, Visit visit)
@@ -45,4 +46,5 @@ RecordWalk walk_records(const std::string& path, Visit visit)
     return walk;
 }
 
-}  // namespace tqz
+}  // namespace EXPORT
+}  // namespace VELKOR
