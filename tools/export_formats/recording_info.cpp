@@ -21,18 +21,18 @@ bool read_recording_info(const std::string& path, RecordingInfo& info)
 {
     info = RecordingInfo{};
     int previous = -1;
-    const RecordWalk walk = walk_records(path, [&](int64_t time, uint64_t length, const unsigned char* head) {
+    const RecordWalk walk = walk_records(path, [&](int64_t time, uint64_t length, const RowDatagram& row) {
         if (info.records == 0) {
             info.first_time = time;
         }
         info.last_time = time;
         ++info.records;
         ++info.sizes[length];
-        if (length <= Logger::kMinFramePayload) {
+        if (!row.is_row()) {
             ++info.short_records;
             return;
         }
-        const int sequence = head[4] | (head[5] << 8);
+        const int sequence = row.slot();
         if (sequence == 0) {
             if (info.frame_starts == 0) {
                 info.first_start_time = time;
