@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -100,16 +101,27 @@ bool LidarTQ::json_read_from_file(const char* path, nlohmann::json& out)
         return true;
     }
     const std::string name = path != nullptr ? path : "";
-    errno = 0;
-    std::ifstream probe(name, std::ios::binary);
-    session_->set_error(!probe ? "cannot open " + name + ": " + std::strerror(errno != 0 ? errno : ENOENT)
-                               : "cannot read " + name + ": not one JSON document");
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) {
+        session_->set_error("cannot open " + name + ": " + std::strerror(ENOENT));
+    } else if (!std::filesystem::is_regular_file(name, ec)) {
+        session_->set_error("cannot open " + name + ": not a regular file");
+    } else {
+        errno = 0;
+        std::ifstream probe(name, std::ios::binary);
+        session_->set_error(!probe ? "cannot open " + name + ": " + std::strerror(errno != 0 ? errno : EACCES)
+                                   : "cannot read " + name + ": not one JSON document");
+    }
     return false;
 }
 
 bool LidarTQ::json_write_to_file(const char* path, nlohmann::json& value)
 {
-    return TQZ::DeviceSession::json_write_to_file(path, value);
+    if (TQZ::DeviceSession::json_write_to_file(path, value)) {
+        return true;
+    }
+    session_->set_error("cannot write " + std::string(path != nullptr ? path : ""));
+    return false;
 }
 
 bool LidarTQ::json_read_from_memory() { return session_->json_read_from_memory(); }

@@ -119,8 +119,6 @@ public:
     std::atomic<bool> fw_cancel{false};
     std::atomic<bool> json_mode{true};
     int64_t reply_timeout_s = 10;
-    // Longest a replay assembly waits on the live packet queue (no file open).
-    int64_t replay_wait_ms = 1000;
 
     std::shared_ptr<VELKOR::Logger> recorder;
 
@@ -138,10 +136,10 @@ private:
     // Publishes a completed frame, counting one that pushes out an untaken one.
     void publish(Frame frame);
     void stream_worker_process();
-    // Assembles one frame synchronously onto frame_queue (stream_assembler.cpp).
-    bool replay_assemble();
-    bool take_datagram(ByteVector& datagram, bool& from_recorder);
-    bool wait_datagram(ByteVector& datagram, bool& from_recorder, std::chrono::milliseconds wait);
+    // Assembles one frame of the file being replayed synchronously onto
+    // frame_queue (stream_assembler.cpp).
+    bool replay_assemble(VELKOR::Logger& source);
+    bool wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait);
     void fw_upload_thread_process();
     // Stops a running upload thread and joins it (fw_upload.cpp).
     void end_upload();

@@ -19,22 +19,15 @@ constexpr auto kIdleWait = std::chrono::milliseconds(20);
 
 }  // namespace
 
-// Takes the next datagram from the recorder while it replays a file,
-// otherwise from the live packet queue. `from_recorder` tells which was used.
-bool DeviceSession::take_datagram(ByteVector& datagram, bool& from_recorder)
+// Waits up to `wait` for the next datagram: from the recorder while it is
+// open for reading (and until record_stop releases it), otherwise from the
+// live packet queue.
+bool DeviceSession::wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait)
 {
     // The recorder pointer is swapped by record/play calls on the caller's thread.
     const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
-    from_recorder = source && source->is_read();
-    return from_recorder ? source->packet_queue.pop(datagram) : packet_queue.pop(datagram);
-}
-
-// As take_datagram, but waits for a datagram up to `wait`.
-bool DeviceSession::wait_datagram(ByteVector& datagram, bool& from_recorder, std::chrono::milliseconds wait)
-{
-    const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
-    from_recorder = source && source->is_read();
-    return from_recorder ? source->packet_queue.pop_for(datagram, wait) : packet_queue.pop_for(datagram, wait);
+    return source && source->is_read() ? source->packet_queue.pop_for(datagram, wait)
+                                       : packet_queue.pop_for(datagram, wait);
 }
 
 void DeviceSession::publish(Frame frame)
@@ -50,8 +43,7 @@ void DeviceSession::stream_worker_process()
     FrameAssembler assembler(slot_mask, &flag_counts);
     ByteVector datagram;
     while (running) {
-        bool from_recorder = false;
-        if (!wait_datagram(datagram, from_recorder, kIdleWait)) {
+        if (!wait_datagram(datagram, kIdleWait)) {
             continue;
         }
         switch (assembler.feed(datagram.data(), datagram.size())) {
@@ -68,34 +60,20 @@ void DeviceSession::stream_worker_process()
     }
 }
 
-bool DeviceSession::replay_assemble()
+// Assembles the datagrams read_once placed in the recorder's queue; false
+// once they run out before a frame is complete. Nothing is waited for: the
+// file's datagrams are all there when read_once returns.
+bool DeviceSession::replay_assemble(VELKOR::Logger& source)
 {
     FrameAssembler assembler(slot_mask, &flag_counts);
     ByteVector datagram;
-    // Without a file the datagrams come from the live queue; a stream that
-    // never completes a frame must not hold the caller forever.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replay_wait_ms);
-    for (;;) {
-        bool from_recorder = false;
-        if (!take_datagram(datagram, from_recorder)) {
-            const auto now = std::chrono::steady_clock::now();
-            if (from_recorder || now >= deadline) {
-                return false;
-            }
-            if (!wait_datagram(datagram, from_recorder,
-                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
-                                   std::chrono::milliseconds(1))) {
-                continue;
-            }
-        }
+    while (source.packet_queue.pop(datagram)) {
         if (assembler.feed(datagram.data(), datagram.size()) == FrameAssembler::Result::frame_complete) {
             publish(assembler.publish_frame());
             return true;
         }
-        if (!from_recorder && std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
     }
+    return false;
 }
 
 bool DeviceSession::get_scene(scene_t& scene)
@@ -131,7 +109,7 @@ bool DeviceSession::get_scene(scene_t& scene, int index)
         // could crowd this frame out of the queue.
         source->packet_queue.clear();
         source->read_once(index);
-        if (!replay_assemble()) {
+        if (!replay_assemble(*source)) {
             return false;
         }
     }

@@ -102,6 +102,16 @@ TEST(JsonFile, ReadFailures)
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "json parse error\n") << text;
         EXPECT_EQ(out, json({{"kept", 1}}));
     }
+
+    // Through the API the caller also learns why.
+    VELKOR::LidarTQ api;
+    const std::string missing = temp_path("missing.json");
+    EXPECT_FALSE(api.json_read_from_file(missing.c_str(), out));
+    EXPECT_EQ(api.last_error(), "cannot open " + missing + ": No such file or directory");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(api.json_read_from_file(temp_path("broken.json").c_str(), out));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(api.last_error(), "cannot read " + temp_path("broken.json") + ": not one JSON document");
 }
 
 TEST(JsonFile, UnwritableValueLeavesTheFileAlone)

@@ -167,6 +167,7 @@ TEST_F(SessionWithSim, NotConnectedRunAndStopWriteNothing)
     EXPECT_FALSE(session->running);
     EXPECT_EQ(session->stream_worker, nullptr);
     EXPECT_FALSE(session->stop());  // no worker to join: fine
+    EXPECT_EQ(session->last_error(), "not connected");
 
     // Connected to a plain listener that counts what arrives.
     const int listen_fd = loopback::listener();
@@ -203,6 +204,7 @@ TEST_F(SessionWithSim, RefusedConnectFailsFast)
     EXPECT_FALSE(session->connect({"127.0.0.1", loopback::closed_port()}, local_any()));
     EXPECT_LT(seconds_since(start), 1.5);
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Connect error: ", 0), 0u);
+    EXPECT_EQ(session->last_error(), "connection refused");
 }
 
 TEST_F(SessionWithSim, UnansweredConnectTimesOut)
@@ -213,6 +215,7 @@ TEST_F(SessionWithSim, UnansweredConnectTimesOut)
     EXPECT_FALSE(session->connect({"127.0.0.1", hole.port}, local_any()));
     const double elapsed = seconds_since(start);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Connect timed out\n");
+    EXPECT_EQ(session->last_error(), "connect timed out");
     EXPECT_GT(elapsed, 2.8);
     EXPECT_LT(elapsed, 4.5);
 }
@@ -228,6 +231,7 @@ TEST_F(SessionWithSim, SilentSensorBoundsTheSettingsWait)
     EXPECT_FALSE(session->connect(sensor(), local_any()));
     const double elapsed = seconds_since(start);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "settings reply timed out\n");
+    EXPECT_EQ(session->last_error(), "no reply to json_read within 1 s");
     EXPECT_GT(elapsed, 0.9);
     EXPECT_LT(elapsed, 2.5);
     session->disconnect();

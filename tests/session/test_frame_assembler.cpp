@@ -272,7 +272,7 @@ TEST(Assembler, FlaggedPacketDoesNotBreakTheSequence)
     EXPECT_EQ(result.frames.size(), 1u);
 }
 
-TEST(Assembler, BlockErrorSkipsOnlyThatBlock)
+TEST(Assembler, BlockErrorLeavesThatBlocksColumnsWithoutAReturn)
 {
     std::atomic<uint64_t> mask{0};
     FrameAssembler assembler(mask);
@@ -287,10 +287,13 @@ TEST(Assembler, BlockErrorSkipsOnlyThatBlock)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "act crc err!!!\n");
     ASSERT_EQ(result.frames.size(), 1u);
     const TQZ::FrameRow& row = result.frames[0]->rows[5];
-    ASSERT_EQ(row.pixel_count(), 144u);
-    // Column 96 of the row is now the first record of the fourth block: column 144.
-    EXPECT_EQ(le16(row.first_return(96)), sent.intensity[sent.index(5, 144)]);
+    ASSERT_EQ(row.pixel_count(), 192u);
     EXPECT_EQ(le16(row.first_return(95)), sent.intensity[sent.index(5, 95)]);
+    for (int c = 96; c < 144; ++c) {
+        EXPECT_EQ(le16(row.first_return(c)), 0u) << c;
+        EXPECT_EQ(le16(row.first_return(c) + 4), 0u) << c;
+    }
+    EXPECT_EQ(le16(row.first_return(144)), sent.intensity[sent.index(5, 144)]);
     EXPECT_EQ(result.frames[0]->rows[4].pixel_count(), 192u);
 }
 
@@ -478,7 +481,9 @@ TEST(Assembler, SlotBeyondTheRowsGivenAtSlotZeroIsNotStored)
     tall.allocate();
     result = feed(assembler, encode_frame(tall, huge));
     EXPECT_EQ(assembler.range().rows.size(), 64u);
-    EXPECT_EQ(result.dropped, 70 - 64);
+    // Slot 64 ends the frame as a slot loss; the slots after it are dropped.
+    EXPECT_EQ(result.incomplete, 1);
+    EXPECT_EQ(result.dropped, 70 - 64 - 1);
     EXPECT_TRUE(result.frames.empty());
 
     // Afterwards a normal frame is assembled.

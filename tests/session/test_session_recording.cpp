@@ -64,6 +64,7 @@ TEST_F(SessionRecording, OneRecorderAtATime)
 TEST_F(SessionRecording, UnwritablePathIsReportedAndKeepsTheRecorder)
 {
     EXPECT_FALSE(session.record_start(dir + "no/such/dir/"));
+    EXPECT_EQ(session.last_error().rfind("cannot open " + dir + "no/such/dir/", 0), 0u) << session.last_error();
     ASSERT_TRUE(session.recorder);
     EXPECT_FALSE(session.recorder->is_open());
     EXPECT_FALSE(session.record_start(dir));
@@ -97,6 +98,7 @@ TEST_F(SessionRecording, PlayOpensForReadingAndBlocksRecordingUntilReleased)
 TEST_F(SessionRecording, PlayStartReportsMissingAndEmptyFiles)
 {
     EXPECT_FALSE(session.play_start(dir + "missing.bin"));
+    EXPECT_EQ(session.last_error(), "cannot open " + dir + "missing.bin: No such file or directory");
     uint64_t size = 0;
     ASSERT_TRUE(session.get_file_size(size));
     EXPECT_EQ(size, 4294967295u);

@@ -8,6 +8,7 @@
 #include "chain_state_guard.hpp"
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
+#include "loopback.hpp"
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
 #include "session/device_session.hpp"
@@ -87,6 +88,120 @@ TEST_F(StreamWorker, FramesBecomeScenesInArrivalOrderAndOnlyOnce)
     EXPECT_EQ(scene.depth[10 * 192 + 33], depth_of(second, 10, 33));
 }
 
+TEST_F(StreamWorker, WaitSceneWaitsForAFrameAndGivesUpAfterTheTimeOut)
+{
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session.wait_scene(scene, std::chrono::milliseconds(50)));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(50));
+    EXPECT_LT(waited, std::chrono::milliseconds(50 + 1000));  // a loaded host's generous bound
+    EXPECT_TRUE(scene.depth.empty());
+
+    const EncoderFrame sent = make_synthetic_frame(3, 5);
+    std::thread sensor([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const auto& d : encode_frame(sent)) {
+            session.packet_queue.push(d);
+        }
+    });
+    const bool got = session.wait_scene(scene, std::chrono::seconds(10));
+    sensor.join();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(scene.depth[7 * 192 + 8], depth_of(sent, 7, 8));
+}
+
+// Counted as the UDP receive thread and the worker see them.
+TEST_F(StreamWorker, StatsCountTheStream)
+{
+    Datagrams datagrams;
+    EncoderOptions flagged_block;
+    flagged_block.block_error_mask = 0x3;
+    TESTSUPPORT::append(datagrams, encode_frame(make_synthetic_frame(1, 1), flagged_block));
+    EncoderOptions flagged_packet;
+    flagged_packet.packet_error = 1;
+    datagrams.push_back(VELKOR::SIM::encode_slot(make_synthetic_frame(2, 1), 0, flagged_packet));
+    EncoderOptions short_frame;
+    short_frame.slots_field = 28;
+    TESTSUPPORT::append(datagrams, encode_frame(make_synthetic_frame(3, 1), short_frame));
+    for (uint32_t n = 4; n < 8; ++n) {
+        TESTSUPPORT::append(datagrams, encode_frame(make_synthetic_frame(n, 1)));
+    }
+    for (auto& d : datagrams) {
+        TQZ::DeviceSession::udp_receive_callback(&session, reinterpret_cast<char*>(d.data()),
+                                                 static_cast<unsigned int>(d.size()));
+    }
+    ASSERT_TRUE(loopback::wait_for([&] { return session.stats().frames_published == 5; }, std::chrono::seconds(10)));
+    const VELKOR::SESSION_STATS_T stats = session.stats();
+    EXPECT_EQ(stats.datagrams_received, datagrams.size());
+    EXPECT_EQ(stats.emb_crc_errors, 1u);
+    EXPECT_EQ(stats.act_crc_errors, 56u * 2u);
+    EXPECT_EQ(stats.slot_losses, 1u);
+    EXPECT_EQ(stats.frames_dropped, 2u);  // five frames, none taken, three kept
+    EXPECT_GE(stats.deepest_packet_queue, 1u);
+    EXPECT_LE(stats.deepest_packet_queue, datagrams.size());
+
+    session.reset_stats();
+    EXPECT_EQ(session.stats().datagrams_received, 0u);
+}
+
+// A flagged pixel block costs its own columns only, whichever row it is in:
+// row 0 decides the scene's width, a later row only its own pixels.
+class FlaggedBlock : public testing::TestWithParam<int> {
+protected:
+    static Datagrams flagged_frame(const EncoderFrame& sent, int slot)
+    {
+        Datagrams datagrams = encode_frame(sent);
+        EncoderOptions flagged;
+        flagged.block_error_mask = 0x2;  // second of four blocks: columns 48-95
+        datagrams[slot] = VELKOR::SIM::encode_slot(sent, slot, flagged);
+        return datagrams;
+    }
+
+    static void expect_only_the_block_missing(const TQZ::scene_t& scene, const EncoderFrame& sent, int slot)
+    {
+        ASSERT_EQ(scene.cols, 192);
+        ASSERT_EQ(scene.depth.size(), 56u * 192u);
+        for (int r = 0; r < 56; ++r) {
+            for (int c = 0; c < 192; ++c) {
+                const bool lost = r == slot && c >= 48 && c < 96;
+                const std::size_t i = static_cast<std::size_t>(r) * 192 + c;
+                ASSERT_EQ(scene.depth[i], lost ? 0.0f : depth_of(sent, r, c)) << r << "," << c;
+                ASSERT_EQ(scene.intensity[i], lost ? 0u : sent.intensity[sent.index(r, c)]) << r << "," << c;
+            }
+        }
+    }
+};
+
+TEST_P(FlaggedBlock, EveryOtherPixelStaysInPlaceLiveAndInReplay)
+{
+    const int slot = GetParam();
+    const EncoderFrame sent = make_synthetic_frame(4, 7);
+    const Datagrams datagrams = flagged_frame(sent, slot);
+    TQZ::scene_t scene;
+
+    TQZ::DeviceSession live;
+    live.run();
+    const bool arrived = feed_session(live, datagrams, 1) && live.get_scene(scene);
+    live.stop();
+    ASSERT_TRUE(arrived);
+    expect_only_the_block_missing(scene, sent, slot);
+
+    recording_files::Bytes file;
+    for (const auto& d : datagrams) {
+        recording_files::append(file, recording_files::record(0, d));
+    }
+    const std::string path = recording_files::fresh_dir("flagged_block") + std::to_string(slot) + ".bin";
+    ASSERT_TRUE(recording_files::write_file(path, file));
+    TQZ::DeviceSession replay;
+    ASSERT_TRUE(replay.play_start(path));
+    TQZ::scene_t replayed;
+    ASSERT_TRUE(replay.get_scene(replayed, 0));
+    replay.play_stop();
+    expect_only_the_block_missing(replayed, sent, slot);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, FlaggedBlock, testing::Values(0, 20));
+
 TEST(FrameQueue, FourthFrameReplacesTheOldest)
 {
     TQZ::DeviceSession session;
@@ -142,51 +257,40 @@ TEST_F(StreamWorker, StopEndsTheWorkerAndRunStartsItAgain)
     ASSERT_TRUE(feed_session(session, encode_frame(make_synthetic_frame(1, 1)), 1));
 }
 
-TEST(ReplayAssembler, AssemblesSynchronouslyFromTheLiveQueueWithoutAFile)
-{
-    TQZ::DeviceSession session;
-    session.recorder = std::make_shared<VELKOR::Logger>();  // present but not reading a file
-    TQZ::scene_t scene;
-    const EncoderFrame sent = make_synthetic_frame(6, 2);
-    // Part of a frame, a stray slot that resets the sequence, then a whole
-    // frame, partly pushed while the assembly waits: only the whole one is taken.
-    Datagrams datagrams = encode_frame(make_synthetic_frame(5, 2));
-    datagrams.resize(20);
-    EncoderOptions stray;
-    stray.slot = 40;
-    datagrams.push_back(VELKOR::SIM::encode_slot(sent, 0, stray));
-    TESTSUPPORT::append(datagrams, encode_frame(sent));
-    for (std::size_t i = 0; i < 56; ++i) {
-        session.packet_queue.push(datagrams[i]);
-    }
-    std::thread late([&] {
-        for (std::size_t i = 56; i < datagrams.size(); ++i) {
-            session.packet_queue.push(datagrams[i]);
-        }
-    });
-    const bool ok = session.get_scene(scene, 0);
-    late.join();
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(scene.depth[40 * 192 + 100], depth_of(sent, 40, 100));
-    EXPECT_EQ(session.frame_queue.size(), 0u);
-}
-
-TEST(ReplayAssembler, GivesUpWhenNoFrameArrives)
+// A recorder that writes (or is not open) leaves the live datagrams to the
+// stream worker: an index asks for nothing while no file is open for playback.
+TEST(ReplayAssembler, WithoutAPlaybackFileTheLiveQueueIsLeftAlone)
 {
     TQZ::DeviceSession session;
     session.recorder = std::make_shared<VELKOR::Logger>();
-    session.replay_wait_ms = 30;
+    for (const auto& d : encode_frame(make_synthetic_frame(6, 2))) {
+        session.packet_queue.push(d);
+    }
     TQZ::scene_t scene;
-    EXPECT_FALSE(session.get_scene(scene, 3));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session.get_scene(scene, 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(session.packet_queue.size(), 56u);
     EXPECT_TRUE(scene.depth.empty());
+}
 
-    // A stream that keeps coming but never completes a frame ends the same way.
+TEST(ReplayAssembler, GivesUpWhenTheFramesDatagramsRunOut)
+{
+    // A frame that lost its last slots: indexed, but never complete.
+    recording_files::Bytes file;
     Datagrams broken = encode_frame(make_synthetic_frame(1, 2));
     broken.resize(50);
     for (const auto& d : broken) {
-        session.packet_queue.push(d);
+        recording_files::append(file, recording_files::record(0, d));
     }
-    EXPECT_FALSE(session.get_scene(scene, 3));
+    const std::string path = recording_files::fresh_dir("replay_gives_up") + "broken.bin";
+    ASSERT_TRUE(recording_files::write_file(path, file));
+    TQZ::DeviceSession session;
+    ASSERT_TRUE(session.play_start(path));
+    TQZ::scene_t scene;
+    EXPECT_FALSE(session.get_scene(scene, 0));
+    EXPECT_TRUE(scene.depth.empty());
+    session.play_stop();
 }
 
 TEST(ReplayAssembler, NegativeIndexOrNoRecorderIsTheOneArgumentForm)
