@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench package clean
 
 all: build
 
@@ -84,6 +84,10 @@ demo: build
 # Nimbra Studio on the simulator under Xvfb, saved as a PNG (OUT=file.png).
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD) $(or $(OUT),nimbra-studio.png)
+
+# Debian packages of the Release build in $(BUILD), written to $(BUILD)/packages.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	$(BUILD)/bench/velkor_bench

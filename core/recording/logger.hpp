@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "util/bounded_queue.hpp"
+#include "../util/bounded_queue.hpp"
 
 namespace VELKOR {
 
