@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the Debian packages CPack makes of it
 # (`make package`). Every installed file belongs to one component, and each
 # component is one package:
-#   runtime  libvelkor1       libvelkor_core.so.1, libvelkor_tq.so.1
+#   core_lib libvelkor-core1  libvelkor_core.so.1
+#   tq_lib   libvelkor-tq1    libvelkor_tq.so.1
 #   dev      libvelkor-dev    headers under include/velkor, the .so links, the CMake package
 #   tools    velkor-tools     tqz, its man page and bash completion
 #   studio   nimbra-studio    the viewer, its man page, .desktop entry and icon
@@ -28,14 +29,15 @@ function(velkor_man_page target component summary)
     return()
   endif()
   set(page ${VELKOR_MAN_DIR}/${target}.1)
-  add_custom_command(OUTPUT ${page}
+  add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${VELKOR_MAN_DIR}
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
       ${PROJECT_SOURCE_DIR}/scripts/man_page.sh $<TARGET_FILE:${target}> ${PROJECT_VERSION} ${summary} ${page}
+    COMMAND gzip -n -9 -f ${page}
     DEPENDS ${target} ${PROJECT_SOURCE_DIR}/scripts/man_page.sh
     COMMENT "Writing the man page of ${target}" VERBATIM)
-  add_custom_target(${target}_man ALL DEPENDS ${page})
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+  add_custom_target(${target}_man ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 velkor_man_page(tqz tools "command-line tool for the TQ-Z LiDAR: stream, record, replay, simulate")
 velkor_man_page(nimbra-studio studio "desktop viewer for the TQ-Z LiDAR")
@@ -52,9 +54,10 @@ if(TARGET nimbra-studio)
 endif()
 
 # Debian wants in every package its copyright and a compressed changelog under
-# /usr/share/doc/<package>.
-set(VELKOR_DEB_COMPONENTS runtime dev tools)
-set(VELKOR_DEB_NAME_runtime libvelkor1)
+# /usr/share/doc/<package> (changelog.gz: the packages are native ones).
+set(VELKOR_DEB_COMPONENTS core_lib tq_lib dev tools)
+set(VELKOR_DEB_NAME_core_lib libvelkor-core1)
+set(VELKOR_DEB_NAME_tq_lib libvelkor-tq1)
 set(VELKOR_DEB_NAME_dev libvelkor-dev)
 set(VELKOR_DEB_NAME_tools velkor-tools)
 set(VELKOR_DEB_NAME_studio nimbra-studio)
@@ -76,7 +79,7 @@ set(VELKOR_MAINTAINER "Velkor maintainers <maintainers@velkor.example>" CACHE ST
   "Maintainer named in the Debian packages")
 foreach(component ${VELKOR_DEB_COMPONENTS})
   set(package ${VELKOR_DEB_NAME_${component}})
-  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/packaging/${package}/changelog.Debian)
+  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/packaging/${package}/changelog)
   file(CONFIGURE OUTPUT ${changelog} CONTENT "${package} (${PROJECT_VERSION}) stable; urgency=medium
 
   * Release ${PROJECT_VERSION}.
@@ -111,43 +114,60 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_CUSTOM_INSTALL_VARIABLES "VELKOR_SYSTEM_INSTALL=ON")
 # The programs link the libraries packaged beside them: shlibdeps finds them
 # in the staging tree of the runtime package.
+set(VELKOR_DEB_STAGING ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/Linux/DEB/velkor-${PROJECT_VERSION}-Linux)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-  ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/Linux/DEB/velkor-${PROJECT_VERSION}-Linux/runtime/usr/${CMAKE_INSTALL_LIBDIR})
+  ${VELKOR_DEB_STAGING}/core_lib/usr/${CMAKE_INSTALL_LIBDIR} ${VELKOR_DEB_STAGING}/tq_lib/usr/${CMAKE_INSTALL_LIBDIR})
+# The library packages refresh the loader's cache through the ldconfig
+# trigger. CPack's own postinst and postrm for them run ldconfig as well.
+# Their triggers file must be named "triggers": it is copied from the build.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/library.triggers ${CMAKE_CURRENT_BINARY_DIR}/packaging/triggers COPYONLY)
+set(VELKOR_DEB_LIBRARY_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/packaging/triggers)
 
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvelkor1)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-string(CONCAT CPACK_DEBIAN_RUNTIME_DESCRIPTION "TQ-Z LiDAR host libraries\n"
-  "libvelkor_tq drives TQ-Z sensors: it connects, streams and assembles frames, turns them into "
-  "processed scenes (depth, intensity, ambient and a point cloud), reads and writes the sensor's "
-  "settings, records and replays raw streams and uploads firmware. libvelkor_core holds the "
-  "transports, the recorder and the utilities it is built on.")
+set(CPACK_DEBIAN_CORE_LIB_PACKAGE_NAME libvelkor-core1)
+set(CPACK_DEBIAN_CORE_LIB_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_CORE_LIB_PACKAGE_CONTROL_EXTRA ${VELKOR_DEB_LIBRARY_EXTRA})
+set(CPACK_DEBIAN_CORE_LIB_DESCRIPTION "TQ-Z LiDAR host library - transports and recorder
+libvelkor_core holds the links to a TQ-Z sensor (TCP, UDP, serial, replay),
+the raw stream recorder with its frame index, and the utilities the sensor
+API is built on.")
+
+set(CPACK_DEBIAN_TQ_LIB_PACKAGE_NAME libvelkor-tq1)
+set(CPACK_DEBIAN_TQ_LIB_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_TQ_LIB_PACKAGE_CONTROL_EXTRA ${VELKOR_DEB_LIBRARY_EXTRA})
+set(CPACK_COMPONENT_TQ_LIB_DEPENDS core_lib)
+set(CPACK_DEBIAN_TQ_LIB_DESCRIPTION "TQ-Z LiDAR host library - sensor API
+libvelkor_tq drives TQ-Z sensors: it connects, streams and assembles frames,
+turns them into processed scenes (depth, intensity, ambient images and a
+point cloud), reads and writes the sensor's settings, records and replays
+raw streams and uploads firmware.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvelkor-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "nlohmann-json3-dev (>= 3.10)")
-set(CPACK_COMPONENT_DEV_DEPENDS runtime)
-string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION "TQ-Z LiDAR host libraries - development files\n"
-  "Headers (<velkor/lidar_tq.hpp> and <velkor/core/...>) and the CMake package: "
-  "find_package(velkor) then link velkor::velkor_tq.")
+set(CPACK_COMPONENT_DEV_DEPENDS core_lib tq_lib)
+set(CPACK_DEBIAN_DEV_DESCRIPTION "TQ-Z LiDAR host libraries - development files
+The public headers (<velkor/lidar_tq.hpp> and <velkor/core/...>) and the
+CMake package: find_package(velkor), then link velkor::velkor_tq.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME velkor-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)
-set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
-string(CONCAT CPACK_DEBIAN_TOOLS_DESCRIPTION "TQ-Z LiDAR command-line tool\n"
-  "tqz streams, records and inspects a sensor's data, exports scenes, reads and writes settings, "
-  "uploads firmware and runs a simulated sensor.")
+set(CPACK_COMPONENT_TOOLS_DEPENDS core_lib tq_lib)
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "TQ-Z LiDAR command-line tool
+tqz streams, records and inspects a sensor's data, exports scenes, reads
+and writes settings, uploads firmware and runs a simulated sensor.")
 
 set(CPACK_DEBIAN_STUDIO_PACKAGE_NAME nimbra-studio)
 set(CPACK_DEBIAN_STUDIO_PACKAGE_SECTION science)
-set(CPACK_COMPONENT_STUDIO_DEPENDS runtime)
-string(CONCAT CPACK_DEBIAN_STUDIO_DESCRIPTION "TQ-Z LiDAR desktop viewer\n"
-  "Nimbra Studio shows a sensor's depth, intensity and ambient images and its point cloud, "
-  "records and replays streams and edits the sensor's settings.")
+set(CPACK_COMPONENT_STUDIO_DEPENDS core_lib tq_lib)
+set(CPACK_DEBIAN_STUDIO_DESCRIPTION "TQ-Z LiDAR desktop viewer
+Nimbra Studio shows a sensor's depth, intensity and ambient images and its
+point cloud, records and replays streams and edits the sensor's settings.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-velkor)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
-set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
-string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION "TQ-Z LiDAR host library - Python module\n"
-  "The velkor module drives TQ-Z sensors from Python; scenes come as NumPy arrays.")
+set(CPACK_COMPONENT_PYTHON_DEPENDS core_lib tq_lib)
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "TQ-Z LiDAR host library - Python module
+The velkor module drives TQ-Z sensors from Python; scenes come as NumPy
+arrays.")
 
 include(CPack)

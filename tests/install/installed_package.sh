@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
-for component in runtime dev tools; do
+for component in core_lib tq_lib dev tools; do
     cmake --install "$build" --prefix "$prefix" --component "$component" > /dev/null
 done
 unset LD_LIBRARY_PATH
