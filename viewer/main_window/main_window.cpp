@@ -525,12 +525,17 @@ void MainWindow::connect_play() {
     worker_->open_replay(play_path_8bit_);
 }
 
-void MainWindow::on_replay_opened(bool opened, quint64 frames, double rate) {
+// False for the answer to an open that was cancelled or is no longer awaited.
+bool MainWindow::take_open_answer() {
     if (cancelled_opens_ > 0) {
         --cancelled_opens_;
-        return;
+        return false;
     }
-    if (source_ != source_t::opening)
+    return source_ == source_t::opening;
+}
+
+void MainWindow::on_replay_opened(bool opened, quint64 frames, double rate) {
+    if (!take_open_answer())
         return;
     if (!opened) {
         source_ = source_t::none;
@@ -581,11 +586,7 @@ void MainWindow::connect_stream() {
 }
 
 void MainWindow::on_stream_opened(bool connected, bool running, QString why) {
-    if (cancelled_opens_ > 0) {
-        --cancelled_opens_;
-        return;
-    }
-    if (source_ != source_t::opening)
+    if (!take_open_answer())
         return;
     if (!connected) {
         source_ = source_t::none;

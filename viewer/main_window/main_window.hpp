@@ -142,6 +142,7 @@ private:
     void connect_play();
     void on_stream_opened(bool connected, bool running, QString why);
     void on_replay_opened(bool opened, quint64 frames, double rate);
+    bool take_open_answer();
     void on_scene_ready(bool ok);
     void show_scene();
     void update_status();
