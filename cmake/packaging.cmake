@@ -42,9 +42,18 @@ endfunction()
 velkor_man_page(tqz tools "command-line tool for the TQ-Z LiDAR: stream, record, replay, simulate")
 velkor_man_page(nimbra-studio studio "desktop viewer for the TQ-Z LiDAR")
 
-if(EXISTS ${PROJECT_SOURCE_DIR}/tools/tqz/tqz.bash-completion)
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/tqz/tqz.bash-completion
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tqz COMPONENT tools)
+# tqz's bash completion, made the same way from its help (sub-commands and
+# their options).
+if(TARGET tqz AND NOT VELKOR_SANITIZE AND NOT VELKOR_BUILD_FUZZ)
+  set(VELKOR_TQZ_COMPLETION ${CMAKE_CURRENT_BINARY_DIR}/completion/tqz)
+  add_custom_command(OUTPUT ${VELKOR_TQZ_COMPLETION}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/completion
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/bash_completion.sh $<TARGET_FILE:tqz> ${VELKOR_TQZ_COMPLETION}
+    DEPENDS tqz ${PROJECT_SOURCE_DIR}/scripts/bash_completion.sh
+    COMMENT "Writing the bash completion of tqz" VERBATIM)
+  add_custom_target(tqz_completion ALL DEPENDS ${VELKOR_TQZ_COMPLETION})
+  install(FILES ${VELKOR_TQZ_COMPLETION}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tools)
 endif()
 if(TARGET nimbra-studio)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/nimbra-studio.desktop
@@ -109,6 +118,8 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Maintainer scripts 0755, the other control files 0644, as dpkg-deb wants.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # The package's libraries land in /usr/lib, which the loader searches.
 set(CPACK_CUSTOM_INSTALL_VARIABLES "VELKOR_SYSTEM_INSTALL=ON")
@@ -168,6 +179,21 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS core_lib tq_lib)
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "TQ-Z LiDAR host library - Python module
 The velkor module drives TQ-Z sensors from Python; scenes come as NumPy
-arrays.")
+arrays. velkor.dask reads and exports archives of recordings with Dask.")
+# shlibdeps sees the libraries the extension links; the interpreter it was
+# built for (its ABI tag is in the module's file name) and NumPy it cannot see.
+if(VELKOR_PYTHON_VERSION)
+  string(REGEX MATCH "^[0-9]+" python_major ${VELKOR_PYTHON_VERSION})
+  string(REGEX MATCH "[0-9]+$" python_minor ${VELKOR_PYTHON_VERSION})
+  math(EXPR python_next "${python_minor} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${VELKOR_PYTHON_VERSION}), python3 (<< ${python_major}.${python_next}), python3-numpy")
+endif()
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-dask, python3-distributed, python3-pandas")
+foreach(script postinst prerm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/python3-velkor.${script}
+    ${CMAKE_CURRENT_BINARY_DIR}/packaging/python/${script} COPYONLY)
+  list(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/packaging/python/${script})
+endforeach()
 
 include(CPack)

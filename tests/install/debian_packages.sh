@@ -2,10 +2,11 @@
 # debian_packages.sh BUILD_DIR WORK_DIR
 # The Debian packages of BUILD_DIR (made by `make package`) tried on this
 # machine: lintian finds no error, the -dev package holds the public headers
-# and the CMake package only, apt-get installs them all, tqz and Nimbra Studio
-# run from /usr/bin, a program outside the tree builds with find_package(velkor)
-# and no path and streams two simulators on 127.0.0.1, and apt-get remove
-# takes everything away again - also when a step fails.
+# and the CMake package only, apt-get installs them all, tqz (with its bash
+# completion) and Nimbra Studio run from /usr/bin, the Python module imports
+# from dist-packages and streams, a program outside the tree builds with
+# find_package(velkor) and no path and streams two simulators on 127.0.0.1,
+# and apt-get remove takes everything away again - also when a step fails.
 set -euo pipefail
 build=$(cd "$1" && pwd) work=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,13 +40,22 @@ source "$here/sim_pair.sh"
 apt_options=(-y -q -o DPkg::Lock::Timeout=120)
 # apt-get remove leaves a package with a postrm (the libraries' ldconfig
 # call) known to dpkg until it is purged, with no file left on disk.
+# known_packages STATUS_REGEX: those of our packages whose dpkg status matches.
+known_packages() {
+    dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2> /dev/null | awk -v want="$1" '$0 ~ want {print $1}'
+}
 remove_packages() {
     stop_sims
-    apt-get remove "${apt_options[@]}" "${packages[@]}" > "$work/remove.log" 2>&1 || cat "$work/remove.log" >&2
+    local installed
+    installed=$(known_packages ' installed$')
+    [ -z "$installed" ] || apt-get remove "${apt_options[@]}" $installed > "$work/remove.log" 2>&1 ||
+        cat "$work/remove.log" >&2
 }
 purge_packages() {
     remove_packages
-    dpkg --purge "${packages[@]}" > "$work/purge.log" 2>&1 || cat "$work/purge.log" >&2
+    local known
+    known=$(known_packages ' (installed|config-files|half-[a-z]+|unpacked)$')
+    [ -z "$known" ] || dpkg --purge $known > "$work/purge.log" 2>&1 || cat "$work/purge.log" >&2
 }
 trap purge_packages EXIT
 
@@ -71,8 +81,7 @@ ldd "$build/tools/tqz" | grep -q "libvelkor_tq.so.1 => $build/" ||
 echo "== programs from /usr/bin"
 unset LD_LIBRARY_PATH
 /usr/bin/tqz --version
-installed=(/usr/share/man/man1/tqz.1.gz)
-[ -f "$here/../../tools/tqz/tqz.bash-completion" ] && installed+=(/usr/share/bash-completion/completions/tqz)
+installed=(/usr/share/man/man1/tqz.1.gz /usr/share/bash-completion/completions/tqz)
 [ -x /usr/bin/nimbra-studio ] && installed+=(/usr/share/man/man1/nimbra-studio.1.gz /usr/share/applications/nimbra-studio.desktop)
 for path in "${installed[@]}"; do
     [ -f "$path" ] || { echo "$path is not installed" >&2; exit 1; }
@@ -82,8 +91,21 @@ if [ -x /usr/bin/nimbra-studio ]; then
     grep -q -- '--connect' "$work/studio_help.txt" && grep -q -- '--play' "$work/studio_help.txt" ||
         { echo "nimbra-studio --help does not name --connect and --play:" >&2; cat "$work/studio_help.txt" >&2; exit 1; }
 fi
+bash "$here/../tools/tqz_completion.sh" /usr/share/bash-completion/completions/tqz
 start_sims /usr/bin/tqz "$work"
 /usr/bin/tqz stream --sensor "127.0.0.1:${SIM_PORTS[0]}" --frames 3
+
+if [[ " ${packages[*]} " == *" python3-velkor "* ]]; then
+    echo "== the Python module from dist-packages"
+    (cd / && env -u PYTHONPATH /usr/bin/python3 -c '
+import sys, velkor
+assert velkor.__file__.startswith("/usr/lib/python3/dist-packages/velkor/"), velkor.__file__
+with velkor.Sensor("127.0.0.1:" + sys.argv[1], local="127.0.0.1:0") as sensor:
+    frames = [scene.depth.shape for scene in sensor.scenes(max_frames=3)]
+assert len(frames) == 3, frames
+print("velkor", velkor.__version__, "from", velkor.__file__, "scenes", frames)
+' "${SIM_PORTS[1]}")
+fi
 
 echo "== a program built with find_package(velkor) and no path"
 launcher=()
