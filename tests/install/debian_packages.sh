@@ -42,7 +42,7 @@ apt_options=(-y -q -o DPkg::Lock::Timeout=120)
 # call) known to dpkg until it is purged, with no file left on disk.
 # known_packages STATUS_REGEX: those of our packages whose dpkg status matches.
 known_packages() {
-    dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2> /dev/null | awk -v want="$1" '$0 ~ want {print $1}'
+    dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2> /dev/null | awk -v want="$1" '$0 ~ want {print $1}' || true
 }
 remove_packages() {
     stop_sims
