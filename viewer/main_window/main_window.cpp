@@ -17,6 +17,7 @@
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
 #include "panels/tool_user.hpp"
+#include "panels/tool_view.hpp"
 #include "ui_main_window.h"
 #include "views/viewer_image.hpp"
 #include "views/viewer_pointcloud.hpp"
@@ -182,6 +183,18 @@ MainWindow::MainWindow(QWidget* parent)
     connect(this, &MainWindow::send_main_data, pointcloud_view_, &viewer_pointcloud::updatePointCloud);         // 55
     connect(this, &MainWindow::send_main_log_message, log_, &tool_log::get_tool_log);                           // 56
     connect(this, &MainWindow::send_main_close_all, user_, &tool_user::get_tool_close_all);                     // 57
+
+    // The 3-D view's own tools, right of it and wired straight to it.
+    auto* view_tools = new tool_view;
+    addDockWidget(Qt::RightDockWidgetArea, make_dock("view_Dock", view_tools));
+    connect(view_tools, &tool_view::send_tool_birds_eye, pointcloud_view_, &viewer_pointcloud::get_viewer_birds_eye);
+    connect(view_tools, &tool_view::send_tool_orthographic, pointcloud_view_,
+            &viewer_pointcloud::get_viewer_orthographic);
+    connect(view_tools, &tool_view::send_tool_reset_view, pointcloud_view_, &viewer_pointcloud::get_viewer_reset_view);
+    connect(view_tools, &tool_view::send_tool_clear_picks, pointcloud_view_,
+            &viewer_pointcloud::get_viewer_clear_picks);
+    connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, view_tools,
+            &tool_view::get_tool_orthographic);
 }
 
 MainWindow::~MainWindow() {
