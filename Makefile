@@ -26,9 +26,12 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# GUI tests need an X server; everything else ignores it.
+# GUI tests need an X server; everything else ignores it. The Python
+# package's tests (ctest label python, pytest) run after the C++ ones; a
+# failure of either fails the target.
 test: build
-	$(XVFB) ctest --test-dir $(BUILD) --output-on-failure -j $(CTEST_JOBS)
+	$(XVFB) ctest --test-dir $(BUILD) --output-on-failure -j $(CTEST_JOBS) -LE python
+	ctest --test-dir $(BUILD) --output-on-failure -L python
 
 # Unit and integration tests under AddressSanitizer and UBSan (no viewer).
 test-sanitize: deps

@@ -13,7 +13,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   iproute2 procps ccache
   pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
-  python3-matplotlib python3-open3d
+  python3-matplotlib python3-open3d python3-pandas
   dpkg-dev fakeroot file lintian help2man
 )
 

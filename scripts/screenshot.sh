@@ -30,7 +30,8 @@ trap cleanup EXIT
 start_sim "$TQZ" "$WORK/sim.log" screenshot
 
 # The viewer writes its connection-settings file into the working directory.
-(cd "$WORK" && exec "$VIEWER" --connect "127.0.0.1:$PORT") >"$WORK/viewer.log" 2>&1 &
+# Stored window settings of the user are not used: the picture is the default look.
+(cd "$WORK" && NIMBRA_STUDIO_SETTINGS="$WORK/settings.ini" exec "$VIEWER" --connect "127.0.0.1:$PORT") >"$WORK/viewer.log" 2>&1 &
 VIEWER_PID=$!
 sleep "$WAIT"
 if ! kill -0 "$VIEWER_PID" 2>/dev/null; then
@@ -44,4 +45,9 @@ if [ -n "$WINDOW" ]; then
 else
   import -window root "$OUT"
 fi
+# Closed as on a click, the viewer prints a one-line stream summary.
+kill -TERM "$VIEWER_PID" 2>/dev/null || true
+wait "$VIEWER_PID" 2>/dev/null || true
+VIEWER_PID=""
 echo "screenshot: $OUT (simulator on 127.0.0.1:$PORT)"
+grep -m1 '^stream summary:' "$WORK/viewer.log" || true

@@ -1,5 +1,7 @@
 #include "sim_replay.hpp"
 
+#include "recording/row_datagram.hpp"
+
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -7,22 +9,6 @@
 
 namespace VELKOR {
 namespace SIM {
-
-namespace {
-
-constexpr std::size_t kRecordHeader = 16;
-constexpr std::size_t kMinFramePayload = 1080;
-
-uint64_t le64(const unsigned char* p)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | p[i];
-    }
-    return value;
-}
-
-} // namespace
 
 SimReplay::SimReplay(std::string path, bool loop, double speed)
     : path_(std::move(path)), loop_(loop), speed_(speed > 0.0 && std::isfinite(speed) ? speed : 1.0)
@@ -54,13 +40,7 @@ bool SimReplay::open(std::string& error)
 
 void SimReplay::rewind()
 {
-    file_.clear();
-    file_.seekg(0, std::ios::end);
-    const std::streamoff end = file_.tellg();
-    file_size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
-    file_.clear();
-    file_.seekg(0, std::ios::beg);
-    pos_ = 0;
+    reader_ = std::make_unique<RecordReader>(file_, 0, RecordReader::stream_size(file_));
     have_pending_ = false;
     have_previous_ = false;
     have_frame_stamp_ = false;
@@ -69,32 +49,19 @@ void SimReplay::rewind()
 
 bool SimReplay::is_frame_start(const std::vector<uint8_t>& payload)
 {
-    return payload.size() > kMinFramePayload && payload[4] == 0 && payload[5] == 0;
+    return RowDatagram(payload.data(), payload.size()).begins_frame();
 }
 
 bool SimReplay::read_record(Record& record)
 {
-    unsigned char header[kRecordHeader];
-    while (pos_ < file_size_ && file_size_ - pos_ >= kRecordHeader) {
-        if (!file_.read(reinterpret_cast<char*>(header), kRecordHeader)) {
-            return false;
-        }
-        const uint64_t length = le64(header + 8);
-        if (length > file_size_ - pos_ - kRecordHeader) {
-            return false; // truncated, or a length no file of this size holds
-        }
-        pos_ += kRecordHeader + length;
-        if (length > kMaxDatagram) {
-            file_.seekg(static_cast<std::streamoff>(length), std::ios::cur);
+    // The reader ends at a truncated record, or a length no file of this
+    // size holds.
+    while (reader_ && reader_->next()) {
+        if (reader_->header().length > kMaxDatagram) {
             continue;
         }
-        record.stamp_us = static_cast<int64_t>(le64(header));
-        record.payload.resize(static_cast<std::size_t>(length));
-        if (length > 0 && !file_.read(reinterpret_cast<char*>(record.payload.data()),
-                                      static_cast<std::streamsize>(length))) {
-            return false;
-        }
-        return true;
+        record.stamp_us = reader_->header().time_us;
+        return reader_->payload(record.payload);
     }
     return false;
 }

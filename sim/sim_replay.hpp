@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "recording/record_format.hpp"
 #include "sim_sensor.hpp"
 
 namespace VELKOR {
@@ -14,8 +16,8 @@ namespace SIM {
 // payload is sent as one datagram, in file order, at the time its record
 // stamp gives relative to the first record (divided by the speed).
 //
-// A chunk handed to the simulator runs from one frame start (a payload of
-// more than 1080 bytes whose u16 at offset 4 is 0) to the next, so the
+// A chunk handed to the simulator runs from one frame start (a row of slot 0,
+// row_datagram.hpp) to the next, so the
 // simulator's frame counter counts the recording's frames. Records that are
 // no frame row (short, out of order) are sent as they are, inside the chunk
 // they fall in.
@@ -63,8 +65,7 @@ private:
     bool loop_;
     double speed_;
     std::ifstream file_;
-    uint64_t file_size_ = 0;
-    uint64_t pos_ = 0;
+    std::unique_ptr<RecordReader> reader_; // over the whole file, from its start
 
     Record pending_; // a frame start read ahead, sent first next time
     bool have_pending_ = false;

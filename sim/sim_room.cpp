@@ -76,9 +76,35 @@ double TimeModel::raw_ns(double true_ns, int row, int col, uint16_t intensity) c
     return raw - walk_correction(intensity);
 }
 
+// The six walk-error coefficients of a settings document; empty when it does
+// not hold six numbers (the host then corrects no walk error either).
+static std::vector<double> served_walk_error(const nlohmann::json& settings)
+{
+    const nlohmann::json& doc = settings.is_null() ? SimSensor::default_settings() : settings;
+    std::vector<double> out;
+    if (!doc.is_object() || !doc.contains("PL_Reg") || !doc["PL_Reg"].is_object()) {
+        return out;
+    }
+    const nlohmann::json& pl_reg = doc["PL_Reg"];
+    if (!pl_reg.contains("walk_err_param") || !pl_reg["walk_err_param"].is_array()) {
+        return out;
+    }
+    for (const nlohmann::json& element : pl_reg["walk_err_param"]) {
+        if (!element.is_number()) {
+            return {};
+        }
+        out.push_back(element.get<double>());
+    }
+    if (out.size() != 6) {
+        out.clear();
+    }
+    return out;
+}
+
 SimRoom::SimRoom(const SimOptions& options) : options_(options)
 {
     encoder.slots_field = options.slots_field;
+    time_model.walk_error = served_walk_error(options.settings);
     // The residual delays the host's offset calibration removes, summed in
     // 32 bits as the host's table holds them.
     time_model.offset_table = [](int row, int col) {

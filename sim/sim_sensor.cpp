@@ -123,7 +123,7 @@ SimSensor::SimSensor(SimOptions options)
     : options_(std::move(options)),
       reply_fault_(options_.reply_fault),
       loss_rate_(options_.loss_rate),
-      settings_(default_settings()),
+      settings_(options_.settings.is_null() ? default_settings() : options_.settings),
       saved_settings_(settings_)
 {
 }

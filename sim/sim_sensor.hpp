@@ -57,6 +57,14 @@ struct SimOptions {
     int slots_field = 56;         // value written in the slots-per-frame field
 
     ReplyFault reply_fault = ReplyFault::none;
+
+    // The settings document the sensor serves to {"command":"json_read"};
+    // null serves SimSensor::default_settings(). Its "PL_Reg" ->
+    // "walk_err_param" (six numbers) are the walk-error coefficients the
+    // room's time model applies, so that a host correcting with the served
+    // coefficients gets the true ranges back; without six numbers the room
+    // applies no walk error, as such a host corrects none.
+    nlohmann::json settings;
 };
 
 // A source of frames, each a list of datagrams in sending order. Called on

@@ -1,5 +1,8 @@
 #include "recording/logger.hpp"
 
+#include "recording/record_format.hpp"
+#include "recording/row_datagram.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,27 +20,6 @@ namespace {
 // recording costs no CPU while a busy one drains without pausing.
 constexpr std::chrono::microseconds kWriterIdleSleep{500};
 
-// The index scan reads the file in blocks of this size and decodes record
-// headers in place, so it never holds more than one block whatever a length
-// field announces.
-constexpr std::size_t kScanBlock = 1 << 20;
-
-void put_le64(unsigned char* out, uint64_t value)
-{
-    for (int i = 0; i < 8; ++i) {
-        out[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
-
-uint64_t get_le64(const unsigned char* in)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | in[i];
-    }
-    return value;
-}
-
 // Microseconds since 1970 from the system clock, via its 100-ns count.
 int64_t now_microseconds()
 {
@@ -45,42 +27,6 @@ int64_t now_microseconds()
     const int64_t ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
     return ticks / 10;
 }
-
-// A sliding window over the file for the index scan: bytes(pos, n) returns
-// n bytes at absolute position pos, reading the next block when the window
-// does not hold them.
-class ScanWindow {
-public:
-    ScanWindow(std::fstream& file, uint64_t file_size)
-        : file_(file), block_(static_cast<std::size_t>(std::min<uint64_t>(kScanBlock, file_size)))
-    {
-    }
-
-    const unsigned char* bytes(uint64_t pos, std::size_t n)
-    {
-        if (pos >= begin_ && pos + n <= end_) {
-            return block_.data() + (pos - begin_);
-        }
-        if (pos != end_) {
-            file_.clear();
-            file_.seekg(static_cast<std::streamoff>(pos));
-        }
-        file_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(block_.size()));
-        const auto got = file_.gcount();
-        begin_ = pos;
-        end_ = pos + static_cast<uint64_t>(got < 0 ? 0 : got);
-        if (pos + n > end_) {
-            return nullptr;
-        }
-        return block_.data();
-    }
-
-private:
-    std::fstream& file_;
-    std::vector<unsigned char> block_;
-    uint64_t begin_ = 0;
-    uint64_t end_ = 0;
-};
 
 }  // namespace
 
@@ -179,12 +125,7 @@ void Logger::write(const unsigned char* data, unsigned long long length)
     if (data == nullptr && length > 0) {
         return;
     }
-    std::vector<uint8_t> record(kHeaderSize + length);
-    put_le64(record.data(), static_cast<uint64_t>(now_microseconds()));
-    put_le64(record.data() + 8, length);
-    if (length > 0) {
-        std::memcpy(record.data() + kHeaderSize, data, length);
-    }
+    std::vector<uint8_t> record = encode_record(now_microseconds(), data, length);
     ++records_queued_;
     // A writer stalled by the disk (write-back throttling takes a fraction of
     // a second now and then) is ridden out by the queue; only a backlog
@@ -237,10 +178,11 @@ void Logger::thread_process()
 
 Logger::PARSERTYPE Logger::parser_frame_index(const unsigned char* payload, uint64_t length)
 {
-    if (length <= kMinFramePayload) {
+    const RowDatagram row(payload, length);
+    if (!row.is_row()) {
         return PARSER_FRAME_BROKEN;
     }
-    const int sequence = payload[4] | (payload[5] << 8);
+    const int sequence = row.slot();
     if (sequence == 0) {
         previous_sequence_ = 0;
         return PARSER_FRAME_START;
@@ -255,13 +197,7 @@ Logger::PARSERTYPE Logger::parser_frame_index(const unsigned char* payload, uint
 
 bool Logger::loadingprocess()
 {
-    file_.clear();
-    file_.seekg(0, std::ios::end);
-    const std::streamoff end = file_.tellg();
-    const uint64_t file_size = end > 0 ? static_cast<uint64_t>(end) : 0;
-    file_.clear();
-    file_.seekg(0, std::ios::beg);
-
+    const uint64_t file_size = RecordReader::stream_size(file_);
     stop_ = false;
     current_pos_ = 0;
     frame_index_.clear();
@@ -270,37 +206,27 @@ bool Logger::loadingprocess()
     // the start of the whole frame before it when its own start was lost.
     bool frame_open = false;
 
-    ScanWindow window(file_, file_size);
-    while (!stop_ && current_pos_ < file_size) {
-        const uint64_t start = current_pos_;
-        if (file_size - start < kHeaderSize) {
-            break;  // truncated header
-        }
-        const unsigned char* header = window.bytes(start, kHeaderSize);
-        if (header == nullptr) {
-            break;
-        }
-        std::memcpy(header_, header, kHeaderSize);
-        const uint64_t length = get_le64(header_ + 8);
-        // A length beyond the end of the file is a truncated (or hostile)
-        // record: the scan ends there and nothing of that size is allocated.
-        if (length > file_size - start - kHeaderSize) {
-            break;
-        }
+    // A length beyond the end of the file is a truncated (or hostile) record:
+    // the scan ends there and nothing of that size is allocated.
+    RecordReader reader(file_, 0, file_size);
+    while (!stop_ && reader.next()) {
+        const uint64_t start = reader.record_start();
+        const uint64_t length = reader.header().length;
+        reader.header().encode(header_);
         const unsigned char* payload = nullptr;
-        if (length > kMinFramePayload) {
-            payload = window.bytes(start + kHeaderSize, 6);
+        if (RowDatagram::is_row(length)) {
+            payload = reader.head(RowDatagram::kHeadBytes);
             if (payload == nullptr) {
                 break;
             }
         }
-        current_pos_ = start + kHeaderSize + length;
+        current_pos_ = reader.position();
 
         // A sequence number that goes back (without being 0) begins a frame
         // whose start was lost; the frame before it ended whole.
         const int previous = previous_sequence_;
         const bool started_without_start =
-            payload != nullptr && previous >= 0 && (payload[4] | (payload[5] << 8)) <= previous;
+            payload != nullptr && previous >= 0 && RowDatagram(payload, length).slot() <= previous;
         switch (parser_frame_index(payload, length)) {
         case PARSER_FRAME_START:
             frame_index_.push_back(start);
@@ -337,28 +263,20 @@ bool Logger::read_once(int index)
     }
     const uint64_t start = frame_index_[static_cast<std::size_t>(index)];
     const uint64_t end = frame_index_[static_cast<std::size_t>(index) + 1];
-    file_.clear();
-    file_.seekg(static_cast<std::streamoff>(start));
     current_pos_ = start;
+    // The file may have changed since the scan: the reader trusts no length
+    // that runs past this frame.
+    RecordReader reader(file_, start, end);
     while (current_pos_ < end) {
         if (static_cast<int>(packet_queue.size()) >= packet_queue.capacity()) {
             return false;
         }
-        if (!file_.read(reinterpret_cast<char*>(header_), kHeaderSize)) {
+        std::vector<uint8_t> payload;
+        if (!reader.next() || !reader.payload(payload)) {
             return false;
         }
-        const uint64_t length = get_le64(header_ + 8);
-        // The file may have changed since the scan: never trust a length that
-        // runs past this frame.
-        if (end - current_pos_ < kHeaderSize || length > end - current_pos_ - kHeaderSize) {
-            return false;
-        }
-        std::vector<uint8_t> payload(length);
-        if (length > 0 &&
-            !file_.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(length))) {
-            return false;
-        }
-        current_pos_ += kHeaderSize + length;
+        reader.header().encode(header_);
+        current_pos_ = reader.position();
         packet_queue.push(std::move(payload));
     }
     return true;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "recording/record_format.hpp"
 #include "util/bounded_queue.hpp"
 
 namespace VELKOR {
@@ -19,8 +20,8 @@ struct LOG_PROPS_T {
     bool read_mode = false;
 };
 
-// Raw recorder of the data stream: `.bin` files of (i64 microsecond time,
-// u64 length, payload) records, little-endian, no file header. Recording
+// Raw recorder of the data stream into `.bin` files (record_format.hpp
+// owns their layout). Recording
 // queues each datagram and a writer thread of its own appends it, so the
 // network thread never waits for the disk. Reading scans the file once at
 // open and keeps the start position of every frame, so any frame can be
@@ -32,14 +33,11 @@ public:
     // Classification of one payload while indexing.
     enum PARSERTYPE { PARSER_FRAME_START = 0, PARSER_FRAME_NEXT = 1, PARSER_FRAME_BROKEN = 3 };
 
-    static constexpr std::size_t kHeaderSize = 16;
     // What the write queue may hold while the disk lags behind the stream:
     // about two seconds of a full-rate stream. A record that would exceed
     // either bound is not queued (and so counts as queued but never written).
     static constexpr int kWriteQueueRecords = 16384;
     static constexpr uint64_t kWriteQueueBytes = 64ull << 20;
-    // Payloads of this size or less carry no frame sequence number.
-    static constexpr std::size_t kMinFramePayload = 1080;
 
     Logger();
     virtual ~Logger();
@@ -105,7 +103,7 @@ private:
     std::atomic<uint64_t> queued_bytes_{0};  // bytes of the records in write_queue_
     std::atomic<bool> stop_{true};
     std::unique_ptr<std::thread> writer_;
-    unsigned char header_[kHeaderSize] = {};
+    unsigned char header_[RecordHeader::kSize] = {};  // the last record header read
 
     // Mirrors file_.is_open() for threads other than the owner's (write runs
     // on the receive thread while close may run on the owner's).

@@ -111,7 +111,7 @@ TEST(RecorderBacklog, AStalledDiskLosesNoRecordWithinTheQueueBounds)
     logger.close();
     drain.thread.join();
     EXPECT_EQ(logger.records_written(), static_cast<uint64_t>(kRecords));
-    EXPECT_EQ(drain.bytes.load(), static_cast<uint64_t>(kRecords) * (VELKOR::Logger::kHeaderSize + kSize));
+    EXPECT_EQ(drain.bytes.load(), static_cast<uint64_t>(kRecords) * (VELKOR::RecordHeader::kSize + kSize));
     ::close(reader);
     ::unlink(path.c_str());
 }

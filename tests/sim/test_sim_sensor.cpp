@@ -314,9 +314,8 @@ TEST(SimEndToEnd, ScenesComeThroughTheApi)
 // per row, as the sensor sends them), the points of pixels that look at the
 // back wall lie on it, to the sensor's 1/16 ns steps and the interpolation
 // of the inserted columns.
-TEST(SimEndToEnd, WallPixelsLandOnTheBackWallWithProcessingOn)
+static void expect_wall_pixels_on_the_back_wall(SimOptions o)
 {
-    SimOptions o = fast_options();
     o.ambient_words = 576;
     SimSensor sim(o);
     ASSERT_TRUE(sim.start());
@@ -386,4 +385,21 @@ TEST(SimEndToEnd, WallPixelsLandOnTheBackWallWithProcessingOn)
     EXPECT_EQ(scenes, 3);
     EXPECT_TRUE(lidar.stop());
     lidar.disconnect();
+}
+
+TEST(SimEndToEnd, WallPixelsLandOnTheBackWallWithProcessingOn)
+{
+    expect_wall_pixels_on_the_back_wall(fast_options());
+}
+
+// A sensor calibrated otherwise: its walk error at the wall's intensities is
+// some 3 ns (half a metre) away from the default one, so the points land on
+// the wall only when the host corrects with the coefficients this sensor
+// serves and the simulator's time model applies them.
+TEST(SimEndToEnd, WallPixelsLandOnTheBackWallWithTheServedWalkError)
+{
+    SimOptions o = fast_options();
+    o.settings = SimSensor::default_settings();
+    o.settings["PL_Reg"]["walk_err_param"] = {-1000.0, 0.1, 1004.0, 0.1, 1258.0, 702.8};
+    expect_wall_pixels_on_the_back_wall(o);
 }

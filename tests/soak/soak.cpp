@@ -23,6 +23,7 @@
 
 #include "process_threads.hpp"
 #include "recording/logger.hpp"
+#include "recording/record_format.hpp"
 #include "session/device_session.hpp"
 #include "session/frame_assembler.hpp"
 #include "sim_sensor.hpp"
@@ -74,19 +75,10 @@ FileCount count_recording(const std::string& path)
     count.readable = true;
     std::atomic<uint64_t> slot_mask{0};
     TQZ::FrameAssembler assembler(slot_mask);
-    unsigned char header[VELKOR::Logger::kHeaderSize];
     std::vector<uint8_t> payload;
-    while (file.read(reinterpret_cast<char*>(header), sizeof header)) {
-        uint64_t length = 0;
-        for (int i = 15; i >= 8; --i) {
-            length = (length << 8) | header[i];
-        }
-        if (length > 65536) {
-            count.readable = false;
-            break;
-        }
-        payload.resize(length);
-        if (!file.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(length))) {
+    VELKOR::RecordReader reader(file, 0, VELKOR::RecordReader::stream_size(file));
+    while (reader.next()) {
+        if (reader.header().length > 65536 || !reader.payload(payload)) {
             count.readable = false;
             break;
         }
@@ -96,6 +88,7 @@ FileCount count_recording(const std::string& path)
             assembler.publish_frame();
         }
     }
+    count.readable = count.readable && !reader.truncated();
     return count;
 }
 

@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(requests.count(), 2);
         QCOMPARE(requests.at(0).at(0).toBool(), true);
         QCOMPARE(requests.at(1).at(0).toBool(), true);
-        QVERIFY(!clock->isHidden());
+        QVERIFY(clock->isHidden());  // no clock until a recording runs
 
         bar.get_tool_record_status(true);
         QCOMPARE(record->toolTip(), QString("Record Stop"));
@@ -199,6 +199,21 @@ private slots:
         child<QPushButton>(bar, "btn_record")->click();
         QVERIFY(child<QLineEdit>(bar, "le_frame")->isHidden());
         QCOMPARE(child<QPushButton>(bar, "btn_record")->toolTip(), QString("Record"));
+    }
+
+    // The clock counts the recording, not the time the directory dialog was open.
+    void record_clock_starts_with_the_recording() {
+        tool_playbar bar;
+        connect(&bar, &tool_playbar::send_tool_record, &bar, [&](bool on) {
+            if (!on)
+                return;
+            QTest::qWait(1200);  // the user picks a directory
+            bar.get_tool_record_status(true);
+        });
+        child<QPushButton>(bar, "btn_record")->click();
+        auto* clock = child<QLineEdit>(bar, "le_frame");
+        QVERIFY(!clock->isHidden());
+        QCOMPARE(clock->text(), QString("Record : 00m00s"));
     }
 
     void record_clock_shows_minutes_and_seconds() {

@@ -5,7 +5,6 @@
 // the viewer shows: processed, or raw with --raw (the correcting modules off;
 // points are generated either way).
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
 #include "link_options.hpp"
+#include "scene_writer.hpp"
 
 namespace {
 
@@ -47,29 +47,16 @@ const char kHelp[] =
     "end of the recording) are skipped and named on stderr; the command fails\n"
     "only when no frame could be written.\n";
 
-enum class Format { pcd, ply, csv };
+using VELKOR::EXPORT::SceneFormat;
 
 struct ExportOptions {
     std::string file;
     std::string prefix;
-    Format format = Format::pcd;
+    SceneFormat format = SceneFormat::pcd;
     bool all = false;
     long frame = -1;
     bool raw = false;
 };
-
-const char* extension(Format format)
-{
-    switch (format) {
-    case Format::ply:
-        return "ply";
-    case Format::csv:
-        return "csv";
-    case Format::pcd:
-        break;
-    }
-    return "pcd";
-}
 
 // Empty string on success, else the error text.
 std::string parse(const tqz::Args& args, ExportOptions& o)
@@ -109,13 +96,7 @@ std::string parse(const tqz::Args& args, ExportOptions& o)
             have_frame = true;
         } else if (arg == "--out") {
             o.prefix = value;
-        } else if (value == "pcd") {
-            o.format = Format::pcd;
-        } else if (value == "ply") {
-            o.format = Format::ply;
-        } else if (value == "csv") {
-            o.format = Format::csv;
-        } else {
+        } else if (!VELKOR::EXPORT::parse_format(value, o.format)) {
             return "--format is pcd, ply or csv, not '" + value + "'";
         }
     }
@@ -133,126 +114,13 @@ std::string parse(const tqz::Args& args, ExportOptions& o)
 
 std::string output_path(const ExportOptions& o, long frame)
 {
-    const std::string ext = std::string(".") + extension(o.format);
     if (o.all) {
-        char number[32];
-        std::snprintf(number, sizeof number, "%06ld", frame);
-        return o.prefix + number + ext;
+        return VELKOR::EXPORT::frame_file_path(o.prefix, frame, o.format);
     }
+    const std::string ext = std::string(".") + VELKOR::EXPORT::extension(o.format);
     const bool has_ext =
         o.prefix.size() > ext.size() && o.prefix.compare(o.prefix.size() - ext.size(), ext.size(), ext) == 0;
     return has_ext ? o.prefix : o.prefix + ext;
-}
-
-// The scene's image size as its vectors hold it: rows x cols when they fit,
-// else one row.
-void image_size(const VELKOR::LidarTQ::scene_t& scene, std::size_t points, std::size_t& width,
-                std::size_t& height)
-{
-    height = scene.rows > 0 ? static_cast<std::size_t>(scene.rows) : 1;
-    if (points == 0 || points % height != 0) {
-        height = 1;
-    }
-    width = points / height;
-}
-
-std::size_t point_count(const VELKOR::LidarTQ::scene_t& scene)
-{
-    std::size_t n = scene.depth.size();
-    n = std::min(n, scene.intensity.size());
-    return std::min(n, scene.pointcloud.size());
-}
-
-// mm to the metres point-cloud tools expect.
-float metres(double mm)
-{
-    return static_cast<float>(mm / 1000.0);
-}
-
-void write_pcd(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
-{
-    const std::size_t n = point_count(scene);
-    std::size_t width = 0;
-    std::size_t height = 0;
-    image_size(scene, n, width, height);
-    std::fprintf(out,
-                 "# .PCD v0.7 - Point Cloud Data file format\n"
-                 "VERSION 0.7\n"
-                 "FIELDS x y z intensity\n"
-                 "SIZE 4 4 4 4\n"
-                 "TYPE F F F F\n"
-                 "COUNT 1 1 1 1\n"
-                 "WIDTH %zu\n"
-                 "HEIGHT %zu\n"
-                 "VIEWPOINT 0 0 0 1 0 0 0\n"
-                 "POINTS %zu\n"
-                 "DATA ascii\n",
-                 width, height, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto& p = scene.pointcloud[i];
-        std::fprintf(out, "%.9g %.9g %.9g %.9g\n", metres(p.x), metres(p.y), metres(p.z),
-                     static_cast<float>(scene.intensity[i]));
-    }
-}
-
-void write_ply(FILE* out, const VELKOR::LidarTQ::scene_t& scene, const std::string& source, long frame)
-{
-    const std::size_t n = point_count(scene);
-    std::fprintf(out,
-                 "ply\n"
-                 "format ascii 1.0\n"
-                 "comment frame %ld of %s, metres\n"
-                 "element vertex %zu\n"
-                 "property float x\n"
-                 "property float y\n"
-                 "property float z\n"
-                 "property float intensity\n"
-                 "end_header\n",
-                 frame, std::filesystem::path(source).filename().string().c_str(), n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto& p = scene.pointcloud[i];
-        std::fprintf(out, "%.9g %.9g %.9g %.9g\n", metres(p.x), metres(p.y), metres(p.z),
-                     static_cast<float>(scene.intensity[i]));
-    }
-}
-
-// %.9g for floats and %.17g for doubles: enough digits that every value
-// reads back to the same bits.
-void write_csv(FILE* out, const VELKOR::LidarTQ::scene_t& scene)
-{
-    const std::size_t n = point_count(scene);
-    std::size_t width = 0;
-    std::size_t height = 0;
-    image_size(scene, n, width, height);
-    std::fputs("row,col,depth_ns,intensity,azimuth_rad,elevation_rad,x_mm,y_mm,z_mm\n", out);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto& p = scene.pointcloud[i];
-        std::fprintf(out, "%zu,%zu,%.9g,%u,%.17g,%.17g,%.17g,%.17g,%.17g\n", i / width, i % width,
-                     static_cast<double>(scene.depth[i]), static_cast<unsigned>(scene.intensity[i]),
-                     p.azimuth, p.elevation, p.x, p.y, p.z);
-    }
-}
-
-bool write_scene(const ExportOptions& o, const VELKOR::LidarTQ::scene_t& scene, long frame,
-                 const std::string& path)
-{
-    FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr) {
-        return false;
-    }
-    switch (o.format) {
-    case Format::pcd:
-        write_pcd(out, scene);
-        break;
-    case Format::ply:
-        write_ply(out, scene, o.file, frame);
-        break;
-    case Format::csv:
-        write_csv(out, scene);
-        break;
-    }
-    const bool failed = std::ferror(out) != 0;
-    return std::fclose(out) == 0 && !failed;
 }
 
 int run_export(const tqz::Args& args)
@@ -312,7 +180,7 @@ int run_export(const tqz::Args& args)
             continue;
         }
         const std::string path = output_path(o, i);
-        if (!write_scene(o, scene, i, path)) {
+        if (!VELKOR::EXPORT::write_scene_file(path, scene, o.format, o.file, i)) {
             lidar.play_stop();
             return tqz::fail(kName, "cannot write " + path);
         }

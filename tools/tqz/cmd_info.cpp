@@ -3,73 +3,15 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "command.hpp"
-#include "record_walk.hpp"
-#include "recording/logger.hpp"
+#include "recording_info.hpp"
 
 namespace {
-
-struct RecordingStats {
-    uint64_t bytes = 0;
-    uint64_t records = 0;
-    std::map<uint64_t, uint64_t> sizes;  // payload size -> records
-    int64_t first_time = 0;
-    int64_t last_time = 0;
-    uint64_t short_records = 0;     // too short to be a data row
-    uint64_t out_of_sequence = 0;   // rows that do not follow the previous one
-    uint64_t frame_starts = 0;
-    int64_t first_start_time = 0;
-    int64_t last_start_time = 0;
-    uint64_t truncated_at = 0;      // offset of an incomplete last record
-    uint64_t truncated_bytes = 0;
-    uint64_t frames = 0;            // frames in the recorder's index
-};
-
-// Walks the records with a bounded buffer: length fields are checked against
-// the file size and payloads are skipped, never loaded.
-bool walk(const std::string& path, RecordingStats& stats)
-{
-    int previous = -1;
-    const tqz::RecordWalk walk = tqz::walk_records(path, [&](int64_t time, uint64_t length, const unsigned char* head) {
-        if (stats.records == 0) {
-            stats.first_time = time;
-        }
-        stats.last_time = time;
-        ++stats.records;
-        ++stats.sizes[length];
-        if (length <= VELKOR::Logger::kMinFramePayload) {
-            ++stats.short_records;
-            return;
-        }
-        const int sequence = head[4] | (head[5] << 8);
-        if (sequence == 0) {
-            if (stats.frame_starts == 0) {
-                stats.first_start_time = time;
-            }
-            stats.last_start_time = time;
-            ++stats.frame_starts;
-        } else if (previous < 0 || sequence != previous + 1) {
-            ++stats.out_of_sequence;
-        }
-        previous = sequence;
-    });
-    if (!walk.opened) {
-        return false;
-    }
-    stats.bytes = walk.bytes;
-    if (walk.end < walk.bytes) {
-        stats.truncated_at = walk.end;
-        stats.truncated_bytes = walk.bytes - walk.end;
-    }
-    return true;
-}
 
 std::string utc_text(int64_t microseconds)
 {
@@ -81,14 +23,6 @@ std::string utc_text(int64_t microseconds)
     char fraction[16];
     std::snprintf(fraction, sizeof(fraction), ".%06" PRId64 "Z", microseconds % 1000000);
     return std::string(text, n) + fraction;
-}
-
-double duration_s(const RecordingStats& s) { return s.records ? (s.last_time - s.first_time) / 1e6 : 0.0; }
-
-double mean_fps(const RecordingStats& s)
-{
-    const double span = (s.last_start_time - s.first_start_time) / 1e6;
-    return s.frame_starts > 1 && span > 0 ? (s.frame_starts - 1) / span : 0.0;
 }
 
 int run_info(const tqz::Args& args)
@@ -114,40 +48,14 @@ int run_info(const tqz::Args& args)
     if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
         return tqz::fail("info", path + " is not a regular file");
     }
-    RecordingStats stats;
-    if (!walk(path, stats)) {
+    VELKOR::EXPORT::RecordingInfo stats;
+    if (!VELKOR::EXPORT::read_recording_info(path, stats)) {
         return tqz::fail("info", "cannot open " + path);
     }
-    {
-        VELKOR::Logger logger;
-        logger.open({path, true});
-        // The index holds the frame starts and the end marker; an empty
-        // index is 0 frames (its "last frame number" is not a count).
-        stats.frames = logger.frame_index().size() - 1;
-    }
 
-    const uint64_t broken = stats.short_records + stats.out_of_sequence;
+    const uint64_t broken = stats.broken();
     if (as_json) {
-        nlohmann::json sizes = nlohmann::json::object();
-        for (const auto& [size, count] : stats.sizes) {
-            sizes[std::to_string(size)] = count;
-        }
-        nlohmann::json out = {
-            {"file", path},
-            {"bytes", stats.bytes},
-            {"records", stats.records},
-            {"datagram_sizes", sizes},
-            {"frames", stats.frames},
-            {"first_time_us", stats.first_time},
-            {"last_time_us", stats.last_time},
-            {"duration_s", duration_s(stats)},
-            {"mean_fps", mean_fps(stats)},
-            {"broken", broken},
-            {"short", stats.short_records},
-            {"out_of_sequence", stats.out_of_sequence},
-            {"truncated", stats.truncated_bytes > 0},
-            {"truncated_bytes", stats.truncated_bytes},
-        };
+        const nlohmann::json out = VELKOR::EXPORT::recording_info_json(path, stats);
         std::printf("%s\n", out.dump(2).c_str());
         return 0;
     }
@@ -172,8 +80,8 @@ int run_info(const tqz::Args& args)
         std::printf("first time:      %s\n", utc_text(stats.first_time).c_str());
         std::printf("last time:       %s\n", utc_text(stats.last_time).c_str());
     }
-    std::printf("duration:        %.6f s\n", duration_s(stats));
-    std::printf("mean frame rate: %.2f fps\n", mean_fps(stats));
+    std::printf("duration:        %.6f s\n", stats.duration_s());
+    std::printf("mean frame rate: %.2f fps\n", stats.mean_fps());
     std::printf("broken records:  %" PRIu64 " (%" PRIu64 " short, %" PRIu64 " out of sequence)\n", broken,
                 stats.short_records, stats.out_of_sequence);
     if (stats.truncated_bytes > 0) {

@@ -170,12 +170,12 @@ FileSummary summarise(const std::string& path)
 {
     FileSummary s;
     int run = 0; // rows of the current frame seen in order
-    s.bytes = tqz::walk_records(path, [&](int64_t, uint64_t length, const unsigned char* head) {
+    s.bytes = VELKOR::EXPORT::walk_records(path, [&](int64_t, uint64_t, const VELKOR::RowDatagram& datagram) {
                   ++s.records;
-                  if (length <= VELKOR::Logger::kMinFramePayload) {
+                  if (!datagram.is_row()) {
                       return; // no row: other traffic between the rows breaks no frame
                   }
-                  const int row = head[4] | (head[5] << 8);
+                  const int row = datagram.slot();
                   run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
                   if (run == kRowsPerFrame) {
                       ++s.whole_frames;

@@ -1,19 +1,38 @@
 #include "main_window/main_window.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 
+#include "main_window/replay_timing.hpp"
+#include "main_window/sensor_worker.hpp"
+#include "panels/status_strip.hpp"
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
 #include "panels/tool_user.hpp"
@@ -36,14 +55,17 @@ std::string to_8bit(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
-// Frames of the open recording. The library reports the last frame number,
-// which is 4294967295 (0 - 1 in 32 bits) for a file without frames; the
-// replay needs the count, so that the last frame is shown too.
-uint64_t frame_count(VELKOR::LidarTQ& sensor) {
-    uint64_t last = 0;
-    if (!sensor.get_file_size(last) || last >= 0xFFFFFFFFull)
-        return 0;
-    return last + 1;
+// Entries of the recent-files menu.
+constexpr int kRecentFiles = 8;
+
+// The local recording among dropped URLs; empty when there is none.
+QString dropped_recording(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls())
+        return QString();
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile() && url.toLocalFile().endsWith(".bin", Qt::CaseInsensitive))
+            return url.toLocalFile();
+    return QString();
 }
 
 // The number of a firmware progress report, the text after "PG": the library
@@ -64,6 +86,17 @@ struct WaitCursor {
     ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
 };
 
+// A first size that fits the screen below and right of the window's
+// position (100, 100), leaving room for the frame and a panel of the desktop.
+QSize fitting_size(const QWidget* window) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return QSize(1200, 800);
+    const QRect free = screen->availableGeometry();
+    return QSize(std::max(640, std::min(1600, free.right() - 100 - 40)),
+                 std::max(480, std::min(1000, free.bottom() - 100 - 60)));
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -74,12 +107,28 @@ MainWindow::MainWindow(QWidget* parent)
       log_(new tool_log),
       pointcloud_view_(new viewer_pointcloud),
       image_view_(new viewer_image),
-      frame_timer_(new QTimer(this)) {
+      frame_timer_(new QTimer(this)),
+      worker_(new sensor_worker(&MainWindow::firmware_status, this)),
+      status_(new status_strip),
+      status_timer_(new QTimer(this)) {
     ui->setupUi(this);
     frame_timer_->setInterval(0);
     frame_timer_->setTimerType(Qt::PreciseTimer);
+    worker_->moveToThread(&sensor_thread_);
+    sensor_thread_.setObjectName("sensor_worker");
+    sensor_thread_.start();
+    connect(worker_, &sensor_worker::stream_opened, this, &MainWindow::on_stream_opened);
+    connect(worker_, &sensor_worker::replay_opened, this, &MainWindow::on_replay_opened);
+    connect(worker_, &sensor_worker::scene_ready, this, &MainWindow::on_scene_ready);
+    ui->statusbar->addWidget(status_, 1);
+    connect(status_timer_, &QTimer::timeout, this, &MainWindow::update_status);
+    status_timer_->start(1000);
+    status_clock_.start();
+    replay_clock_.start();
 
     move(100, 100);
+    resize(fitting_size(this));
+    setAcceptDrops(true);
     setDockOptions(QMainWindow::DockOptions(8));  // ForceTabbedDocks
     setWindowTitle(tr("Nimbra Studio"));
     setWindowIcon(QIcon(":/icon/velkor_logo.ico"));
@@ -195,15 +244,34 @@ MainWindow::MainWindow(QWidget* parent)
             &viewer_pointcloud::get_viewer_clear_picks);
     connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, view_tools,
             &tool_view::get_tool_orthographic);
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(tr("&Open Recording..."), this, [this] { user_->findChild<QPushButton*>("btn_load")->click(); });
+    recent_menu_ = file->addMenu(tr("Recent Files"));
+    fill_recent_menu();
+
+    // Replay keys; a focused input that takes these keys keeps them.
+    auto key = [this](Qt::Key k, std::function<void()> act) {
+        connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, std::move(act));
+    };
+    key(Qt::Key_Space, [this] {
+        if (source_ == source_t::replay)
+            playbar_->findChild<QPushButton*>(playing_ ? "btn_pause" : "btn_play")->click();
+    });
+    key(Qt::Key_Left, [this] { step_frame(-1); });
+    key(Qt::Key_Right, [this] { step_frame(1); });
+    key(Qt::Key_Home, [this] { seek_frame(0); });
+    key(Qt::Key_End, [this] { seek_frame(total_frames_ > 0 ? total_frames_ - 1 : 0); });
 }
 
 MainWindow::~MainWindow() {
+    // The worker ends its source and then its thread; a connect under way
+    // ends first.
+    frame_timer_->stop();
+    worker_->finish();
+    sensor_thread_.wait();
+    delete worker_;
     delete ui;
-    if (sensor_) {
-        sensor_->stop();
-        sensor_->disconnect();
-        sensor_.reset();
-    }
 }
 
 QDockWidget* MainWindow::make_dock(const char* name, QWidget* panel) {
@@ -227,57 +295,206 @@ void MainWindow::start_replay(const QString& path) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     emit send_main_close_all();
+    if (settings_) {
+        settings_->setValue("window/geometry", saveGeometry());
+        const tool_user::pointcloud_values& pc = user_->pointcloud;
+        settings_->setValue("display/applied", pc.point_size > 0.0);
+        settings_->setValue("display/color_mode", pc.color_mode);
+        settings_->setValue("display/point_size", pc.point_size);
+        settings_->setValue("display/max_distance", pc.max_distance);
+        settings_->setValue("display/min_distance", pc.min_distance);
+        settings_->setValue("display/orthogonal", pc.orthogonal);
+        const tool_user::grid_values& grid = user_->grid;
+        settings_->setValue("grid/applied", grid.grid_size > 0.0);
+        settings_->setValue("grid/enable", grid.enable);
+        settings_->setValue("grid/size", grid.grid_size);
+        settings_->setValue("grid/max_distance", grid.max_distance);
+        settings_->setValue("grid/font_size", grid.font_size);
+        settings_->sync();
+    }
     QMainWindow::closeEvent(event);
 }
 
-int MainWindow::play_interval_ms() const {
-    return static_cast<int>(1000.0 / (base_frame_rate_ * speed_));
+void MainWindow::use_settings(QSettings* settings) {
+    settings_ = settings;
+    if (!settings_)
+        return;
+    const QByteArray geometry = settings_->value("window/geometry").toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    recent_files_ = settings_->value("recent_files").toStringList();
+    fill_recent_menu();
+    // Display settings come back through their windows, as if applied there.
+    if (settings_->value("display/applied").toBool()) {
+        menu_pointcloud* pc = user_->pointcloud_window();
+        pc->findChild<QComboBox*>("tg_PointColor")->setCurrentIndex(settings_->value("display/color_mode").toInt());
+        pc->findChild<QDoubleSpinBox*>("sb_PointSize")->setValue(settings_->value("display/point_size").toDouble());
+        pc->findChild<QDoubleSpinBox*>("sb_MaxDistance")->setValue(settings_->value("display/max_distance").toDouble());
+        pc->findChild<QDoubleSpinBox*>("sb_MinDistance")->setValue(settings_->value("display/min_distance").toDouble());
+        pc->findChild<QCheckBox*>("cb_Orthogonal")->setChecked(settings_->value("display/orthogonal").toBool());
+        pc->findChild<QPushButton*>("btn_apply")->click();
+    }
+    if (settings_->value("grid/applied").toBool()) {
+        menu_grid* grid = user_->grid_window();
+        grid->findChild<QCheckBox*>("cb_grid_enable")->setChecked(settings_->value("grid/enable").toBool());
+        grid->findChild<QSpinBox*>("sb_grid_size")->setValue(settings_->value("grid/size").toInt());
+        grid->findChild<QSpinBox*>("sb_max_dist")->setValue(settings_->value("grid/max_distance").toInt());
+        grid->findChild<QDoubleSpinBox*>("sb_font_size")->setValue(settings_->value("grid/font_size").toDouble());
+        grid->findChild<QPushButton*>("btn_apply")->click();
+    }
+}
+
+void MainWindow::add_recent_file(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    recent_files_.removeAll(full);
+    recent_files_.prepend(full);
+    while (recent_files_.size() > kRecentFiles)
+        recent_files_.removeLast();
+    if (settings_)
+        settings_->setValue("recent_files", recent_files_);
+    fill_recent_menu();
+}
+
+void MainWindow::fill_recent_menu() {
+    recent_menu_->clear();
+    for (const QString& path : recent_files_)
+        recent_menu_->addAction(path, this, [this, path] { start_replay(path); });
+    recent_menu_->setEnabled(!recent_files_.isEmpty());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!dropped_recording(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = dropped_recording(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // A live sensor stays: Data Load is refused while one is connected.
+    if (source_ == source_t::stream)
+        return;
+    start_replay(path);
+}
+
+void MainWindow::anchor_replay() {
+    anchor_ns_ = replay_clock_.nsecsElapsed();
+    frames_since_anchor_ = 0;
+}
+
+// The next replay tick: the next frame falls due one period (at the play
+// speed) after the last one, counted from the anchor so that timer
+// rounding never adds up; a replay that fell far behind starts afresh.
+void MainWindow::schedule_next_frame() {
+    const double period_ns = 1e9 / (base_frame_rate_ * speed_);
+    const qint64 now = replay_clock_.nsecsElapsed();
+    ++frames_since_anchor_;
+    qint64 due = anchor_ns_ + static_cast<qint64>(static_cast<double>(frames_since_anchor_) * period_ns);
+    if (due < now - static_cast<qint64>(2.0 * period_ns)) {
+        anchor_replay();
+        due = now;
+    }
+    frame_timer_->start(static_cast<int>(std::max<qint64>(0, (due - now + 999999) / 1000000)));
+}
+
+void MainWindow::request_frame(uint64_t index) {
+    awaiting_frame_ = true;
+    worker_->want_frame(index);
 }
 
 void MainWindow::main_tick() {
-    if (!sensor_)
+    if (source_ != source_t::replay)
         return;
-    if (!play_mode_) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!sensor_->get_scene(scene_)) {
-            if (frame_timer_->interval() == stream_poll_ms && now - last_frame_seen_ > std::chrono::seconds(1))
-                frame_timer_->setInterval(quiet_poll_ms);
+    if (playing_ && slider_released_) {
+        // The last frame is not back yet: this one waits for it, and the
+        // pace restarts from there; a replay never builds a backlog.
+        if (awaiting_frame_) {
+            behind_ = true;
             return;
         }
-        last_frame_seen_ = now;
-        if (frame_timer_->interval() != stream_poll_ms)
-            frame_timer_->setInterval(stream_poll_ms);
-        const int64_t t = wall_clock_ticks();
-        const int64_t dt = t - last_frame_time_;
-        last_frame_time_ = wall_clock_ticks();
-        emit send_main_playmode_FPS(1.0 / (static_cast<double>(dt) / 10000000.0));
-        emit send_main_data(scene_);
-        return;
-    }
-    if (playing_ && slider_released_) {
         if (current_frame_ < total_frames_) {
-            if (sensor_->get_scene(scene_, static_cast<int>(current_frame_)))
-                emit send_main_data(scene_);
+            request_frame(current_frame_);
             ++current_frame_;
             playbar_->set_current_frame(current_frame_);
         } else if (current_frame_ == total_frames_ && playbar_->repeat()) {
             current_frame_ = 0;
             playbar_->set_current_frame(0);
         }
+        schedule_next_frame();
         return;
     }
+    frame_timer_->start(static_cast<int>(1000.0 / (base_frame_rate_ * speed_)));
     if (stopped_ && slider_released_) {
         current_frame_ = 0;
         playbar_->set_current_frame(0);
         return;
     }
     if (!slider_released_) {
-        if (sensor_->get_scene(scene_, static_cast<int>(current_frame_)))
-            emit send_main_data(scene_);
+        request_frame(current_frame_);
+        return;
     }
-    // Keep the views on the frame while paused or seeking.
+    // Keep the views on the frame while paused.
     if (!scene_.ambient.empty())
         emit send_main_data(scene_);
+}
+
+void MainWindow::on_scene_ready(bool ok) {
+    if (source_ == source_t::stream) {
+        if (!worker_->take_scene(scene_))
+            return;
+        const int64_t t = wall_clock_ticks();
+        const int64_t dt = t - last_frame_time_;
+        last_frame_time_ = wall_clock_ticks();
+        emit send_main_playmode_FPS(1.0 / (static_cast<double>(dt) / 10000000.0));
+        ++frames_displayed_;
+        emit send_main_data(scene_);
+        return;
+    }
+    if (source_ != source_t::replay)
+        return;
+    awaiting_frame_ = false;
+    if (ok && worker_->take_scene(scene_)) {
+        ++frames_displayed_;
+        emit send_main_data(scene_);
+    }
+    if (behind_) {
+        behind_ = false;
+        anchor_replay();
+        frame_timer_->start(0);
+    }
+}
+
+void MainWindow::step_frame(int64_t delta) {
+    if (source_ != source_t::replay || total_frames_ == 0)
+        return;
+    // current_frame_ is the next frame to show; the one on screen is before it.
+    const int64_t shown = static_cast<int64_t>(current_frame_) - 1;
+    const int64_t last = static_cast<int64_t>(total_frames_) - 1;
+    seek_frame(static_cast<uint64_t>(std::min(last, std::max<int64_t>(0, shown + delta))));
+}
+
+void MainWindow::seek_frame(uint64_t index) {
+    if (source_ != source_t::replay || total_frames_ == 0)
+        return;
+    if (playing_)
+        playbar_->findChild<QPushButton*>("btn_pause")->click();
+    request_frame(index);
+    playbar_->set_current_frame(index + 1);
+    // The slider ends at the last frame and may report that instead.
+    current_frame_ = index + 1;
+}
+
+void MainWindow::update_status() {
+    const double seconds = static_cast<double>(status_clock_.restart()) / 1000.0;
+    const double shown = static_cast<double>(frames_displayed_ - frames_at_last_status_);
+    frames_at_last_status_ = frames_displayed_;
+    if (!connected()) {
+        status_->set_rates(-1.0, -1.0, -1.0, -1.0);
+        return;
+    }
+    const sensor_worker::rates_t r = worker_->rates();
+    status_->set_rates(r.sensor_fps, seconds > 0.0 ? shown / seconds : -1.0, r.loss_percent, r.megabytes_per_s);
 }
 
 void MainWindow::get_main_connect_status(bool enable) {
@@ -298,18 +515,16 @@ void MainWindow::get_main_playmode_status(bool enable) {
         play_file_path_ = user_->data_file_path;
         get_main_device_connect();
     } else {
-        play_mode_ = false;
+        // Play mode holds until the replay is closed, so that it is closed as one.
         get_main_device_disconnect();
+        play_mode_ = false;
     }
 }
 
 void MainWindow::get_main_device_connect() {
-    WaitCursor wait;
-    if (sensor_)
+    if (source_ != source_t::none)
         return;
-    sensor_ = std::make_unique<VELKOR::LidarTQ>();
-    sensor_->set_signal_data_processing(true);
-    sensor_->register_fw_status_callback(&MainWindow::firmware_status, this);
+    frames_displayed_ = frames_at_last_status_ = 0;
     if (play_mode_)
         connect_play();
     else
@@ -318,23 +533,56 @@ void MainWindow::get_main_device_connect() {
 
 void MainWindow::connect_play() {
     play_path_8bit_ = to_8bit(play_file_path_);
-    if (!sensor_->play_start(play_path_8bit_)) {
+    source_ = source_t::opening;
+    status_->set_source(tr("Opening %1 ...").arg(QFileInfo(play_file_path_).fileName()));
+    worker_->open_replay(play_path_8bit_);
+}
+
+// False for the answer to an open that was cancelled or is no longer awaited.
+bool MainWindow::take_open_answer() {
+    if (cancelled_opens_ > 0) {
+        --cancelled_opens_;
+        return false;
+    }
+    return source_ == source_t::opening;
+}
+
+void MainWindow::on_replay_opened(bool opened, quint64 frames, double rate) {
+    if (!take_open_answer())
+        return;
+    if (!opened) {
+        source_ = source_t::none;
+        status_->set_source(tr("Not connected"));
+        emit send_main_log_message("[Play mode] Disconnect File : " + play_file_path_);
+        emit send_main_btn_connect_control(false);
+        emit send_main_stream_mode(false);
         play_mode_ = false;
-        get_main_device_disconnect();
         QMessageBox::warning(this, tr("Warning"), tr("Cannot read the binary file. Please check the file path."),
                              QMessageBox::Ok);
         return;
     }
+    source_ = source_t::replay;
     emit send_main_log_message(QString("[Play mode] Connect File : ") + QString::fromLocal8Bit(play_path_8bit_.c_str()));
     emit send_main_stream_mode(false);
-    total_frames_ = frame_count(*sensor_);
-    current_frame_ = 0;
+    status_->set_source(tr("Playing %1").arg(QFileInfo(play_file_path_).fileName()));
+    add_recent_file(play_file_path_);
+    total_frames_ = frames;
+    // The new range first: it may clamp the slider, whose report must not
+    // outlive the start at frame 0.
     playbar_->set_total_frame(total_frames_);
-    base_frame_rate_ = 10.0;
-    emit send_main_playmode_FPS(10.0);
-    // Replay at the rate the play bar shows, not as fast as the event loop spins.
-    frame_timer_->setInterval(play_interval_ms());
-    frame_timer_->start();
+    playbar_->set_current_frame(0);
+    current_frame_ = 0;
+    // At speed 1 the rate the recording's own time stamps show.
+    base_frame_rate_ = rate > 0.0 ? rate : replay_timing::kFallbackRate;
+    emit send_main_playmode_FPS(base_frame_rate_ * speed_);
+    awaiting_frame_ = behind_ = false;
+    // Paused views are kept on the last replayed frame; there is none yet.
+    scene_ = VELKOR::LidarTQ::scene_t{};
+    frame_timer_->setSingleShot(true);
+    anchor_replay();
+    frame_timer_->start(0);
+    if (total_frames_ == 0)
+        QMessageBox::warning(this, tr("Warning"), tr("The file holds no frame of the sensor."), QMessageBox::Ok);
 }
 
 void MainWindow::connect_stream() {
@@ -343,74 +591,102 @@ void MainWindow::connect_stream() {
     device_port_ = window->device_port();
     pc_ip_ = to_8bit(window->pc_ip());
     pc_port_ = window->pc_port();
+    source_ = source_t::opening;
+    status_->set_source(tr("Connecting to %1:%2 ...").arg(window->device_ip()).arg(device_port_));
+    // Disconnect cancels the connect under way.
+    emit send_main_btn_connect_control(true);
+    worker_->open_stream(VELKOR::IP_ADDRESS_T{device_ip_, device_port_}, VELKOR::IP_ADDRESS_T{pc_ip_, pc_port_});
+}
 
-    VELKOR::IP_ADDRESS_T device{device_ip_, device_port_};
-    VELKOR::IP_ADDRESS_T pc{pc_ip_, pc_port_};
-    if (!sensor_->connect(device, pc)) {
+void MainWindow::on_stream_opened(bool connected, bool running, QString why) {
+    if (!take_open_answer())
+        return;
+    if (!connected) {
+        source_ = source_t::none;
+        status_->set_source(tr("Not connected"));
+        if (!why.isEmpty())
+            emit send_main_log_message("[Stream mode] Connect failed : " + why);
+        emit send_main_log_message("[Stream mode] Disconnect TQ Device");
+        emit send_main_btn_connect_control(false);
+        emit send_main_stream_mode(false);
         QMessageBox::warning(this, tr("Warning"),
                              tr("Cannot connect to device. Please check the connection informations."),
                              QMessageBox::Ok);
-        get_main_device_disconnect();
         return;
     }
+    source_ = source_t::stream;
     std::vector<QString> network = {QString::fromLocal8Bit(device_ip_.c_str()), QString::number(device_port_),
                                     QString::fromLocal8Bit(pc_ip_.c_str()), QString::number(pc_port_)};
     emit send_main_current_network(network);
     emit send_main_log_message("[Stream mode] Connect TQ device");
     emit send_main_stream_mode(true);
-    if (!sensor_->run()) {
+    if (!running) {
         QMessageBox::warning(this, tr("Warning"), tr("TCP device run command is failed."), QMessageBox::Ok);
         get_main_device_disconnect();
         emit send_main_btn_connect_control(false);
         return;
     }
-    // Poll briefly instead of on every pass of the event loop, which would
-    // hold a core while no frame arrives; this also undoes a replay's pace.
-    frame_timer_->setInterval(stream_poll_ms);
-    last_frame_seen_ = std::chrono::steady_clock::now();
-    frame_timer_->start();
+    status_->set_source(tr("Connected to %1:%2").arg(QString::fromLocal8Bit(device_ip_.c_str())).arg(device_port_));
+    last_frame_time_ = wall_clock_ticks();
     emit send_main_btn_connect_control(true);
 }
 
 void MainWindow::get_main_device_disconnect() {
     WaitCursor wait;
-    if (!sensor_)
+    if (source_ == source_t::none)
         return;
-    if (play_mode_) {
-        sensor_->play_stop();
+    if (source_ == source_t::opening) {
+        // The worker answers the open first; that answer is dropped.
+        ++cancelled_opens_;
+        worker_->close(false);
+        emit send_main_log_message(play_mode_ ? "[Play mode] Disconnect File : " + play_file_path_
+                                              : QString("[Stream mode] Disconnect TQ Device"));
+    } else if (source_ == source_t::replay) {
         emit send_main_log_message("[Play mode] Disconnect File : " + play_file_path_);
+        worker_->close();
     } else {
         end_recording();
         emit send_main_log_message("[Stream mode] Disconnect TQ Device");
+        worker_->close();
     }
-    // Without a sensor every tick returns at once; a stopped timer costs nothing.
+    source_ = source_t::none;
     frame_timer_->stop();
-    sensor_->stop();
-    sensor_->disconnect();
-    sensor_.reset();
+    frame_timer_->setSingleShot(false);
+    awaiting_frame_ = behind_ = false;
+    status_->set_source(tr("Not connected"));
+    status_->set_rates(-1.0, -1.0, -1.0, -1.0);
     emit send_main_btn_connect_control(false);
     emit send_main_stream_mode(false);
 }
 
 void MainWindow::get_main_current_network(std::vector<QString>& msg) {
-    if (!sensor_ || msg.size() < 4)
+    if (msg.size() < 4)
         return;
-    nlohmann::json settings;
-    if (QFile::exists(kConnectSettingFile))
-        sensor_->json_read_from_file(kConnectSettingFile, settings);
-    if (!settings.is_object())
-        settings = nlohmann::json::object();
-    nlohmann::json& ip = settings["IP_Setting"];
-    if (!ip.is_object())
-        ip = nlohmann::json::object();
-    ip["tq_ip"] = to_8bit(msg[0]);
-    ip["tq_port"] = to_8bit(msg[1]);
-    ip["pc_ip"] = to_8bit(msg[2]);
-    ip["pc_port"] = to_8bit(msg[3]);
-    sensor_->json_write_to_file(kConnectSettingFile, settings);
+    const std::string tq_ip = to_8bit(msg[0]), tq_port = to_8bit(msg[1]);
+    const std::string pc_ip = to_8bit(msg[2]), pc_port = to_8bit(msg[3]);
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        nlohmann::json settings;
+        if (QFile::exists(kConnectSettingFile))
+            sensor.json_read_from_file(kConnectSettingFile, settings);
+        if (!settings.is_object())
+            settings = nlohmann::json::object();
+        nlohmann::json& ip = settings["IP_Setting"];
+        if (!ip.is_object())
+            ip = nlohmann::json::object();
+        ip["tq_ip"] = tq_ip;
+        ip["tq_port"] = tq_port;
+        ip["pc_ip"] = pc_ip;
+        ip["pc_port"] = pc_port;
+        sensor.json_write_to_file(kConnectSettingFile, settings);
+    });
 }
 
 void MainWindow::get_main_playmode_play_button(bool enable) {
+    if (enable && !playing_ && source_ == source_t::replay) {
+        // Playing starts now, with the next frame.
+        anchor_replay();
+        frame_timer_->start(0);
+    }
     playing_ = enable;
 }
 
@@ -431,15 +707,14 @@ void MainWindow::get_main_playmode_speed(double val) {
     // Before a file was opened there is no replay rate to scale.
     if (base_frame_rate_ <= 0.0 || speed_ <= 0.0)
         return;
-    frame_timer_->setInterval(play_interval_ms());
+    anchor_replay();
     emit send_main_playmode_FPS(base_frame_rate_ * speed_);
 }
 
 void MainWindow::end_recording() {
     if (!recording_)
         return;
-    if (sensor_)
-        sensor_->record_stop();
+    worker_->call([](VELKOR::LidarTQ& sensor) { sensor.record_stop(); });
     recording_ = false;
     emit send_main_record_status(false);
 }
@@ -447,15 +722,20 @@ void MainWindow::end_recording() {
 void MainWindow::get_main_playmode_record(bool enable) {
     if (!enable) {
         // A replay's recorder is the open file; releasing it would end the replay.
-        if (sensor_ && !play_mode_)
-            sensor_->record_stop();
+        if (source_ == source_t::stream)
+            worker_->call([](VELKOR::LidarTQ& sensor) { sensor.record_stop(); });
         recording_ = false;
         emit send_main_record_status(false);
         return;
     }
     // Without a sensor nothing records; say so, or the play bar's clock runs on.
-    if (!sensor_) {
+    if (!connected()) {
         emit send_main_record_status(false);
+        return;
+    }
+    if (source_ == source_t::replay) {
+        emit send_main_record_status(false);
+        QMessageBox::warning(this, tr("Warning"), tr("Recording is not possible during a replay."), QMessageBox::Ok);
         return;
     }
     const QString dir =
@@ -465,11 +745,16 @@ void MainWindow::get_main_playmode_record(bool enable) {
         emit send_main_record_status(false);
         return;
     }
-    if (!sensor_->record_start(to_8bit(dir + "/"))) {
-        // A failed open leaves its recorder in place, which would refuse every
-        // later start; a replay's recorder is the file being played.
-        if (!play_mode_)
-            sensor_->record_stop();
+    const std::string path = to_8bit(dir + "/");
+    bool started = false;
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        started = sensor.record_start(path);
+        // A failed open leaves its recorder in place, which would refuse
+        // every later start.
+        if (!started)
+            sensor.record_stop();
+    });
+    if (!started) {
         recording_ = false;
         emit send_main_record_status(false);
         QMessageBox::warning(this, tr("Warning"), tr("Record start failed! Please check the directory."),
@@ -481,35 +766,50 @@ void MainWindow::get_main_playmode_record(bool enable) {
 }
 
 void MainWindow::get_main_setting_file(QString dir) {
-    if (!sensor_)
+    if (!connected())
         return;
-    if (!play_mode_)
+    if (source_ == source_t::stream)
         end_recording();
-    sensor_->stop();
-    if (play_mode_)
-        return;
+    const bool replay = source_ == source_t::replay;
     const std::string path = to_8bit(dir);
-    nlohmann::json settings;
-    if (!sensor_->json_read_from_file(path.c_str(), settings)) {
+    enum { unread, unsent, applied } outcome = unread;
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        sensor.stop();
+        if (replay)
+            return;
+        nlohmann::json settings;
+        if (sensor.json_read_from_file(path.c_str(), settings)) {
+            outcome = unsent;
+            if (sensor.send_json(settings)) {
+                outcome = applied;
+                QThread::msleep(10);
+            }
+        }
+        sensor.run();
+    });
+    if (replay)
+        return;
+    if (outcome == unread)
         QMessageBox::warning(this, tr("Warning"), tr("Setting file read failed!"), QMessageBox::Ok);
-    } else if (!sensor_->send_json(settings)) {
+    else if (outcome == unsent)
         QMessageBox::warning(this, tr("Warning"), tr("Setting apply failed!"), QMessageBox::Ok);
-    } else {
-        QThread::msleep(10);
+    else
         emit send_main_log_message(dir + " : file read from file completed!");
-    }
-    sensor_->run();
 }
 
 void MainWindow::get_main_flash_write(bool enable) {
-    if (!sensor_ || !enable)
+    if (!connected() || !enable)
         return;
-    if (!play_mode_)
+    if (source_ == source_t::stream)
         end_recording();
-    sensor_->stop();
-    if (sensor_->json_write_to_memory())
-        QThread::msleep(100);
-    else
+    bool saved = false;
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        sensor.stop();
+        saved = sensor.json_write_to_memory();
+        if (saved)
+            QThread::msleep(100);
+    });
+    if (!saved)
         QMessageBox::warning(this, tr("Warning"), tr("TQ-Z Save Failed!!!"), QMessageBox::Ok);
     get_main_device_disconnect();
     QMessageBox::warning(this, tr("Warning"), tr("Save Done. Reconnect TQ-Z."), QMessageBox::Ok);
@@ -528,7 +828,7 @@ void MainWindow::get_main_network_change(std::vector<QString>& msg) {
                                 {"pc_port", pc_port},
                                 {"gateway", to_8bit(msg[4])},
                                 {"netmask", to_8bit(msg[5])}}}};
-    if (!sensor_) {
+    if (!connected()) {
         QMessageBox::warning(this, tr("IP Setting Fail"), tr("IP Setting Fail. Lidar connect check."),
                              QMessageBox::Ok);
         return;
@@ -540,30 +840,42 @@ void MainWindow::get_main_network_change(std::vector<QString>& msg) {
                              QMessageBox::Ok);
         return;
     }
-    sensor_->stop();
-    if (!sensor_->send_json(message)) {
+    bool sent = false, saved = false;
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        sensor.stop();
+        sent = sensor.send_json(message);
+        if (!sent)
+            return;
+        QThread::msleep(300);
+        saved = sensor.json_write_to_memory();
+        if (saved)
+            QThread::msleep(100);
+    });
+    if (!sent) {
         QMessageBox::warning(this, tr("IP Setting fail"), tr("IP setting apply fail."), QMessageBox::Ok);
         return;
     }
-    QThread::msleep(300);
-    if (sensor_->json_write_to_memory())
-        QThread::msleep(100);
-    else
+    if (!saved)
         QMessageBox::warning(this, tr("Warning"), tr("TQ-Z Save Failed!!!"), QMessageBox::Ok);
     get_main_device_disconnect();
     QMessageBox::information(this, tr("Information"), tr("Save Done. Reconnect TQ-Z."), QMessageBox::Ok);
 }
 
 void MainWindow::get_main_firmware_upload(QString dir) {
-    if (!sensor_) {
+    if (!connected()) {
         QMessageBox::warning(this, tr("Warning"), tr("Firmware remove fail. Please connect TQ-Z"), QMessageBox::Ok);
         return;
     }
-    if (!play_mode_)
+    if (source_ == source_t::stream)
         end_recording();
-    sensor_->stop();
-    QThread::msleep(10);
-    if (sensor_->tcp_fw_upload(to_8bit(dir).c_str()))
+    const std::string path = to_8bit(dir);
+    bool started = false;
+    worker_->call([&](VELKOR::LidarTQ& sensor) {
+        sensor.stop();
+        QThread::msleep(10);
+        started = sensor.tcp_fw_upload(path.c_str());
+    });
+    if (started)
         emit send_main_log_message(dir + " : FW_Upgrade_Start!");
     else
         QMessageBox::warning(this, tr("Warning"), tr("FW_Upgrade_Start_Fail!"), QMessageBox::Ok);

@@ -6,13 +6,22 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
+#include <QThread>
 
 #include "api/lidar_tq.hpp"
 
 class QDockWidget;
+class QDragEnterEvent;
+class QDropEvent;
+class QMenu;
+class QSettings;
 class QTimer;
+class sensor_worker;
+class status_strip;
 class tool_log;
 class tool_playbar;
 class tool_user;
@@ -23,29 +32,29 @@ namespace Ui {
 class MainWindow;
 }
 
-// The hub of Nimbra Studio: owns the sensor handle, the frame timer and the
-// one scene every get_scene fills; builds the five docks, wires the panels
-// and carries out everything that touches the sensor. Panels only emit.
+// The hub of Nimbra Studio: owns the sensor worker (which owns the sensor
+// handle on a thread of its own), the replay timer and the scene the views
+// show; builds the five docks, wires the panels and carries out everything
+// that touches the sensor. Panels only emit.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Frame-timer interval while streaming: short against the sensor's frame
-    // period (50 ms at 20 fps), so every frame is shown as it arrives, but
-    // long enough that an idle connection does not hold a core.
-    static constexpr int stream_poll_ms = 2;
-    // A sensor that has sent no frame for a second is polled this rarely
-    // instead, so a silent connection costs next to nothing; the next frame
-    // restores the short poll.
-    static constexpr int quiet_poll_ms = 20;
-
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Start-up actions taken as if the user had used the windows: connect in
-    // stream mode to ip:port, or open a recording.
+    // stream mode to ip:port, or open a recording. Both return at once; the
+    // window shows the connect under way and connected() turns true when the
+    // source is open.
     void start_stream(const QString& ip, int port);
     void start_replay(const QString& path);
+
+    // Window geometry, display settings and recent files are kept in
+    // `settings` from now on (restored at once, saved on close); without it
+    // nothing is stored.
+    void use_settings(QSettings* settings);
+    QStringList recent_files() const { return recent_files_; }
 
     // The firmware-status callback handed to the library; runs on a library
     // thread and only emits signals, which Qt delivers queued.
@@ -56,7 +65,12 @@ public:
     tool_log* log_panel() const { return log_; }
     viewer_image* image_view() const { return image_view_; }
     viewer_pointcloud* pointcloud_view() const { return pointcloud_view_; }
-    bool connected() const { return sensor_ != nullptr; }
+    status_strip* status() const { return status_; }
+    bool connected() const { return source_ == source_t::stream || source_ == source_t::replay; }
+    // A connect or a file open is under way.
+    bool opening() const { return source_ == source_t::opening; }
+    // Scenes shown since the source was opened.
+    uint64_t frames_displayed() const { return frames_displayed_; }
 
 signals:
     void send_main_data(VELKOR::LidarTQ::scene_t& scene);
@@ -117,12 +131,30 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    enum class source_t { none, opening, stream, replay };
+
     QDockWidget* make_dock(const char* name, QWidget* panel);
     void connect_stream();
     void connect_play();
-    int play_interval_ms() const;
+    void on_stream_opened(bool connected, bool running, QString why);
+    void on_replay_opened(bool opened, quint64 frames, double rate);
+    bool take_open_answer();
+    void on_scene_ready(bool ok);
+    void show_scene();
+    void update_status();
+    // Replay pacing: frame k after the anchor is due k periods after it.
+    void anchor_replay();
+    void schedule_next_frame();
+    void request_frame(uint64_t index);
+    // Keys of the replay: one frame back or on, the first or the last frame.
+    void step_frame(int64_t delta);
+    void seek_frame(uint64_t index);
+    void add_recent_file(const QString& path);
+    void fill_recent_menu();
     // Stops a running stream recording and reports it off to the play bar.
     void end_recording();
 
@@ -159,8 +191,25 @@ private:
     double grid_size_ = 0.0, grid_max_distance_ = 0.0, grid_font_size_ = 0.0;
     bool grid_enable_ = false;
     bool xy_axis_ = false, yz_axis_ = false, zx_axis_ = false;
-    std::unique_ptr<VELKOR::LidarTQ> sensor_;
+    QThread sensor_thread_;
+    sensor_worker* worker_;  // lives on sensor_thread_
+    source_t source_ = source_t::none;
+    // Answers still to come of opens that were cancelled: the worker answers
+    // in order, and these are not for the open now under way.
+    int cancelled_opens_ = 0;
     VELKOR::LidarTQ::scene_t scene_;
     int64_t last_frame_time_ = 0;  // 100-ns ticks since 1970
-    std::chrono::steady_clock::time_point last_frame_seen_;  // of the stream, for the quiet poll
+    status_strip* status_;
+    QTimer* status_timer_;
+    uint64_t frames_displayed_ = 0, frames_at_last_status_ = 0;
+    QElapsedTimer status_clock_;
+    // Replay pacing.
+    QElapsedTimer replay_clock_;
+    qint64 anchor_ns_ = 0;
+    uint64_t frames_since_anchor_ = 0;
+    bool awaiting_frame_ = false;  // a requested replay frame is not back yet
+    bool behind_ = false;          // a frame fell due while the last was awaited
+    QSettings* settings_ = nullptr;
+    QStringList recent_files_;
+    QMenu* recent_menu_;
 };

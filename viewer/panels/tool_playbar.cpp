@@ -83,6 +83,12 @@ void tool_playbar::get_tool_record_status(bool enable) {
         record_clock_->stop();
         ui->le_frame->clear();
         ui->le_frame->hide();
+    } else if (!record_clock_->isActive()) {
+        // Ten refreshes a second are plenty for a seconds display.
+        record_clock_->start(100);
+        record_start_.start();
+        get_tool_record_frame();
+        ui->le_frame->show();
     }
     ui->btn_record->setToolTip(enable ? tr("Record Stop") : tr("Record"));
     ui->btn_record->setStyleSheet(enable ? "QPushButton{image: url(:/icon/icon/icon_record_stop.png)}"
@@ -139,12 +145,8 @@ void tool_playbar::on_btn_record_clicked() {
         ui->le_frame->hide();
         return;
     }
-    // The clock starts before the request: the main window answers at once,
-    // and a refusal (no directory, failed start) stops it again.
-    // Ten refreshes a second are plenty for a seconds display.
-    record_clock_->start(100);
-    record_start_.start();
-    ui->le_frame->show();
+    // The clock starts when the recording does (get_tool_record_status),
+    // not while the directory is still being chosen.
     emit send_tool_record(true);
 }
 
