@@ -244,6 +244,11 @@ MainWindow::MainWindow(QWidget* parent)
             &viewer_pointcloud::get_viewer_clear_picks);
     connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, view_tools,
             &tool_view::get_tool_orthographic);
+    // The point-cloud window shows (and applies, and keeps) the projection in use.
+    connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, this, [this](bool enable) {
+        user_->pointcloud_window()->findChild<QCheckBox*>("cb_Orthogonal")->setChecked(enable);
+        user_->pointcloud.orthogonal = enable;
+    });
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open Recording..."), this, [this] { user_->findChild<QPushButton*>("btn_load")->click(); });
@@ -407,8 +412,8 @@ void MainWindow::main_tick() {
     if (source_ != source_t::replay)
         return;
     if (playing_ && slider_released_) {
-        // The last frame is not back yet: this one waits for it, and the
-        // pace restarts from there; a replay never builds a backlog.
+        // The last frame is not back yet: this one waits for it (one frame
+        // at a time: a replay never builds a backlog).
         if (awaiting_frame_) {
             behind_ = true;
             return;
@@ -458,9 +463,11 @@ void MainWindow::on_scene_ready(bool ok) {
         ++frames_displayed_;
         emit send_main_data(scene_);
     }
+    // A frame that fell due while this one was awaited goes now; the pace
+    // keeps its anchor, so a short hold-up is caught up, and a replay that
+    // fell far behind starts afresh (schedule_next_frame).
     if (behind_) {
         behind_ = false;
-        anchor_replay();
         frame_timer_->start(0);
     }
 }

@@ -11,7 +11,7 @@
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkLookupTable.h>
 #include <vtkObject.h>
-#include <vtkPointPicker.h>
+#include <vtkMatrix4x4.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
@@ -46,6 +46,8 @@ const char* const kPickLineId = "pick_line";
 // A click moves the pointer by at most this many pixels; more is a drag that
 // turns the camera.
 constexpr int kClickSlack = 3;
+// A click picks a point drawn at most this many pixels from it.
+constexpr double kPickRadius = 6.0;
 
 vtkSmartPointer<vtkLookupTable> make_legend_table() {
     auto table = vtkSmartPointer<vtkLookupTable>::New();
@@ -92,7 +94,6 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     viewer_->initCameraParameters();
     viewer_->setCameraPosition(-1, 0, 0, 0, 0, 0, 0, 0, 1, 0);
 
-    shown_pixel_.reserve(cloud_points);
     pixels_.reserve(cloud_points);
     field_values_.reserve(cloud_points);
     picked_ = std::make_shared<Cloud>();
@@ -126,11 +127,8 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     readout_->VisibilityOff();
     first->AddActor2D(readout_);
 
-    // A plain click picks through the view's own point picker; PCL's
-    // interactor picks on Shift + click and reports it through its callback.
+    // A click (no drag) on the view picks the point under the pointer.
     ui->qvtkWidget->installEventFilter(this);
-    viewer_->registerPointPickingCallback(
-        [this](const pcl::visualization::PointPickingEvent& e) { on_point_picked(e); });
 }
 
 viewer_pointcloud::~viewer_pointcloud() {
@@ -342,12 +340,9 @@ void viewer_pointcloud::select_shown_points() {
         }
     auto& shown = shown_->points;
     shown.clear();
-    shown_pixel_.clear();
     for (std::size_t i = 0; i < all.size(); ++i)
-        if (!blank(all[i]) || i == first || i == last) {
+        if (!blank(all[i]) || i == first || i == last)
             shown.push_back(all[i]);
-            shown_pixel_.push_back(static_cast<uint32_t>(i));
-        }
     shown_->width = static_cast<uint32_t>(shown.size());
     shown_->height = 1;
 }
@@ -498,6 +493,7 @@ void viewer_pointcloud::get_viewer_orthographic(bool enable) {
     orthogonal_ = enable;
     apply_projection();
     render();
+    emit send_viewer_orthographic(enable);
 }
 
 void viewer_pointcloud::get_viewer_birds_eye(bool enable) {
@@ -542,27 +538,6 @@ bool viewer_pointcloud::pick_pixel(int row, int col) {
     if (pixel >= pixels_.size() || !pixels_[pixel].drawn)
         return false;
     add_pick(pixel);
-    return true;
-}
-
-bool viewer_pointcloud::pick_point(double x, double y, double z) {
-    const auto& shown = shown_->points;
-    std::size_t best = pixels_.size();
-    double best_d2 = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < shown.size() && i < shown_pixel_.size(); ++i) {
-        const std::size_t pixel = shown_pixel_[i];
-        if (pixel >= pixels_.size() || !pixels_[pixel].drawn)
-            continue;
-        const double dx = shown[i].x - x, dy = shown[i].y - y, dz = shown[i].z - z;
-        const double d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 < best_d2) {
-            best_d2 = d2;
-            best = pixel;
-        }
-    }
-    if (best == pixels_.size())
-        return false;
-    add_pick(best);
     return true;
 }
 
@@ -660,29 +635,46 @@ void viewer_pointcloud::show_picks() {
 }
 
 void viewer_pointcloud::pick_on_screen(int x, int y) {
-    const auto found = viewer_->getCloudActorMap()->find("cloud");
-    if (found == viewer_->getCloudActorMap()->end())
-        return;
+    // The drawn point nearest to the click on screen, the nearer to the
+    // camera of points equally near; pixels without a drawn return (the
+    // black points at the origin) cannot be picked.
     vtkRenderer* renderer = viewer_->getRendererCollection()->GetFirstRenderer();
-    auto picker = vtkSmartPointer<vtkPointPicker>::New();
-    picker->SetTolerance(0.01);
-    picker->PickFromListOn();
-    picker->AddPickList(found->second.actor);
+    const int* size = renderer->GetSize();
+    if (size[0] <= 0 || size[1] <= 0 || pixels_.empty())
+        return;
+    double m[16];
+    vtkMatrix4x4::DeepCopy(
+        m, renderer->GetActiveCamera()->GetCompositeProjectionTransformMatrix(renderer->GetTiledAspectRatio(), -1, 1));
     // VTK counts display pixels from the bottom, in device pixels.
     const double ratio = ui->qvtkWidget->devicePixelRatioF();
-    if (!picker->Pick(x * ratio, (ui->qvtkWidget->height() - 1 - y) * ratio, 0.0, renderer) ||
-        picker->GetPointId() < 0)
-        return;
-    const double* at = picker->GetPickPosition();
-    pick_point(at[0], at[1], at[2]);
-}
-
-void viewer_pointcloud::on_point_picked(const pcl::visualization::PointPickingEvent& event) {
-    if (event.getPointIndex() < 0)
-        return;
-    float x = 0, y = 0, z = 0;
-    event.getPoint(x, y, z);
-    pick_point(x, y, z);
+    const double cx = x * ratio;
+    const double cy = (ui->qvtkWidget->height() - 1 - y) * ratio;
+    const double slack = kPickRadius * ratio;
+    std::size_t best = pixels_.size();
+    double best_ring = std::numeric_limits<double>::infinity(), best_depth = best_ring;
+    for (std::size_t i = 0; i < pixels_.size(); ++i) {
+        if (!pixels_[i].drawn)
+            continue;
+        const pcl::PointXYZRGB& p = cloud_->points[i];
+        const double w = m[12] * p.x + m[13] * p.y + m[14] * p.z + m[15];
+        if (w <= 0.0)
+            continue;  // behind the camera
+        const double depth = (m[8] * p.x + m[9] * p.y + m[10] * p.z + m[11]) / w;
+        const double sx = ((m[0] * p.x + m[1] * p.y + m[2] * p.z + m[3]) / w + 1.0) * 0.5 * size[0];
+        const double sy = ((m[4] * p.x + m[5] * p.y + m[6] * p.z + m[7]) / w + 1.0) * 0.5 * size[1];
+        const double d = std::hypot(sx - cx, sy - cy);
+        if (d > slack || depth < -1.0 || depth > 1.0)
+            continue;
+        // Whole pixels of distance first, then depth.
+        const double ring = std::floor(d);
+        if (ring < best_ring || (ring == best_ring && depth < best_depth)) {
+            best_ring = ring;
+            best_depth = depth;
+            best = i;
+        }
+    }
+    if (best < pixels_.size())
+        add_pick(best);
 }
 
 bool viewer_pointcloud::eventFilter(QObject* watched, QEvent* event) {
@@ -690,10 +682,9 @@ bool viewer_pointcloud::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        // Shift + click is PCL's own pick.
-        const bool plain = mouse->button() == Qt::LeftButton && !(mouse->modifiers() & Qt::ShiftModifier);
-        press_x_ = plain ? mouse->pos().x() : -1;
-        press_y_ = plain ? mouse->pos().y() : -1;
+        const bool left = mouse->button() == Qt::LeftButton;
+        press_x_ = left ? mouse->pos().x() : -1;
+        press_y_ = left ? mouse->pos().y() : -1;
     } else if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && press_x_ >= 0 &&

@@ -22,7 +22,6 @@ template <typename PointT>
 class PointCloud;
 namespace visualization {
 class PCLVisualizer;
-class PointPickingEvent;
 }
 }  // namespace pcl
 
@@ -81,10 +80,10 @@ public:
     colour_field::value_range legend_range() const;
     std::string legend_title() const;
 
-    // Picks the drawn point of a pixel / the drawn point nearest to a place
-    // (m); false when there is none. A third pick starts a new pair.
+    // Picks the drawn point of a pixel; false when there is none. A third
+    // pick starts a new pair. A click on the view picks the drawn point
+    // under the pointer.
     bool pick_pixel(int row, int col);
-    bool pick_point(double x, double y, double z);
     const std::vector<pick_t>& picks() const { return picks_; }
     // Distance between the two picks in m, negative with fewer than two.
     double measured_distance() const;
@@ -127,7 +126,6 @@ private:
     void add_pick(std::size_t pixel);
     void show_picks();
     void pick_on_screen(int x, int y);
-    void on_point_picked(const pcl::visualization::PointPickingEvent& event);
 
     // What the view keeps of each pixel of the last scene for the field
     // colours and the pick readout.
@@ -146,7 +144,6 @@ private:
     // the black origin point of a pixel without a drawn return, and that point
     // itself only once at each end of the drawing order.
     std::shared_ptr<pcl::PointCloud<pcl::PointXYZRGB>> shown_;
-    std::vector<uint32_t> shown_pixel_;  // pixel (cloud index) of every shown point
     std::vector<pixel_t> pixels_;
     int scene_cols_ = 0;
     std::vector<float> field_values_;
