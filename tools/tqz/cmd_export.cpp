@@ -21,7 +21,7 @@ namespace {
 
 const char kName[] = "export";
 const char kUsage[] = "export FILE.bin (--frame N | --all) --out PREFIX [--format pcd|ply|csv] [--raw]  "
-                      "write scenes (see tqz export --help)";
+                      "write scenes of a recording";
 const char kHelp[] =
     "Usage: tqz export FILE.bin (--frame N | --all) --out PREFIX [OPTIONS]\n"
     "\n"
