@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python package test-package clean
 
 all: build
 
@@ -88,8 +88,22 @@ demo: build
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD) $(or $(OUT),nimbra-studio.png)
 
+# Debian packages of the Release build in $(BUILD), written to $(BUILD)/packages.
+package: build
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack -G DEB
+
+# The packages installed on this machine (needs root; skipped otherwise), tried
+# from /usr/bin and by a program outside the tree, then removed again.
+test-package: package
+	bash tests/install/debian_packages.sh $(BUILD) $(BUILD)/tests/debian_packages
+
 bench: build
 	$(BUILD)/bench/velkor_bench
+
+# Iterating a recording in Python against the C++ replay loop, same file, same run.
+bench-python: build
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python/bench_recording.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BASE)

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "recording/record_format.hpp"
-#include "util/bounded_queue.hpp"
+#include "../util/bounded_queue.hpp"
+#include "record_format.hpp"
 
 namespace VELKOR {
 

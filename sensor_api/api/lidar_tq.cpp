@@ -6,11 +6,10 @@
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
 
-#ifndef VELKOR_BUILD_TIMESTAMP
-#define VELKOR_BUILD_TIMESTAMP __DATE__ " " __TIME__
-#endif
-
 namespace VELKOR {
+
+// When the library was built; written by the build into a source of its own.
+extern const char kBuildTimestamp[];
 
 LidarTQ::LidarTQ() : session_(std::make_shared<TQZ::DeviceSession>()) {}
 
@@ -25,7 +24,7 @@ LidarTQ& LidarTQ::operator=(const LidarTQ& other)
 
 std::string LidarTQ::api_info()
 {
-    return std::string("VELKOR LiDAR TQ-Z API v") + VELKOR_VERSION + " build(" + VELKOR_BUILD_TIMESTAMP + ")";
+    return std::string("VELKOR LiDAR TQ-Z API v") + VELKOR_VERSION + " build(" + kBuildTimestamp + ")";
 }
 
 std::string LidarTQ::version() { return VELKOR_VERSION; }
