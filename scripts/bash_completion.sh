@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # bash_completion.sh PROGRAM OUT
 # Writes the bash completion of PROGRAM (tqz) made from its own help: the
-# sub-commands listed under "commands:" in PROGRAM --help, and for each the
+# sub-commands listed under "Commands:" in PROGRAM --help, and for each the
 # options of its synopsis there and of PROGRAM CMD --help where that exists.
 # An option's value is completed from what the help names it: a list such as
 # pcd|ply|csv gives those words, FILE..., DIR and PREFIX give paths, anything
@@ -29,7 +29,7 @@ collect() {
     done
 }
 
-commands=$(printf '%s\n' "$help_text" | sed -n '/^commands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
+commands=$(printf '%s\n' "$help_text" | sed -n '/^[Cc]ommands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
 [ -n "$commands" ] || { echo "bash_completion.sh: $name --help lists no commands" >&2; exit 1; }
 
 printf '%s\n' "$commands" | collect | awk -F '\t' -v name="$name" -v commands="$(echo $commands)" '
