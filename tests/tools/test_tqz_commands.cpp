@@ -298,6 +298,12 @@ TEST(TqzErrors, NameTheCauseOnce)
         EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_EQ(r.err, c.message + "\n") << c.args;
     }
+    // A directory nobody may write in (procfs refuses even root): the OS's
+    // reason, before any connect.
+    const tqz_run::Result r = tqz("record --sensor 127.0.0.1:" + port + " --out /proc/1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("tqz record: cannot write in /proc/1: [A-Z][a-z ]+\n"))) << r.err;
+    EXPECT_EQ(taken.commands_received(), 0u);
     taken.stop();
 }
 
