@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python clean
 
 all: build
 
@@ -90,6 +90,10 @@ screenshot: build
 
 bench: build
 	$(BUILD)/bench/velkor_bench
+
+# Iterating a recording in Python against the C++ replay loop, same file, same run.
+bench-python: build
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python/bench_recording.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BASE)

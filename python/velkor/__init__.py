@@ -9,6 +9,7 @@ recordings, and (in velkor.dask) whole recording archives on a Dask cluster.
 import errno
 import json
 import os
+import warnings
 
 from ._velkor import Error, Scene, __version__
 from . import _velkor
@@ -130,6 +131,11 @@ class Recording:
     rec[i] (negative i counts from the end), rec[a:b:c] (a list of scenes),
     iteration and len(rec); info() describes the file as `tqz info --json`.
     processing: run the correcting modules over every scene.
+
+    rec[i] raises velkor.Error for a frame that does not assemble (a row
+    broken by the sensor, or lost on the way to the recorder). Iteration and
+    slices skip such frames with a RuntimeWarning naming each, as
+    `tqz export --all` skips them: scene.frame tells which frame a scene is.
     """
 
     def __init__(self, path, processing=True):
@@ -142,7 +148,7 @@ class Recording:
 
     def __getitem__(self, index):
         if isinstance(index, slice):
-            return [self._reader.read(i) for i in range(*index.indices(len(self)))]
+            return list(self._whole_frames(range(*index.indices(len(self)))))
         try:
             i = index.__index__()
         except AttributeError:
@@ -154,8 +160,16 @@ class Recording:
         return self._reader.read(i)
 
     def __iter__(self):
-        for i in range(len(self)):
-            yield self._reader.read(i)
+        return self._whole_frames(range(len(self)))
+
+    def _whole_frames(self, indices):
+        for i in indices:
+            try:
+                scene = self._reader.read(i)
+            except Error as error:
+                warnings.warn(f"skipped: {error}", RuntimeWarning, stacklevel=3)
+                continue
+            yield scene
 
     def info(self):
         """What the file holds: the keys of `tqz info --json`."""
