@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python package test-package clean
 
 all: build
 
@@ -90,6 +90,16 @@ demo: build
 # Nimbra Studio on the simulator under Xvfb, saved as a PNG (OUT=file.png).
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD) $(or $(OUT),nimbra-studio.png)
+
+# Debian packages of the Release build in $(BUILD), written to $(BUILD)/packages.
+package: build
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack -G DEB
+
+# The packages installed on this machine (needs root; skipped otherwise), tried
+# from /usr/bin and by a program outside the tree, then removed again.
+test-package: package
+	bash tests/install/debian_packages.sh $(BUILD) $(BUILD)/tests/debian_packages
 
 bench: build
 	$(BUILD)/bench/velkor_bench

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "transport/ext_interface_base.hpp"
+#include "ext_interface_base.hpp"
 
 namespace VELKOR {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <system_error>
 
-#include "transport/ext_interface_base.hpp"
-#include "transport/ext_interface_udp_client.hpp"
+#include "ext_interface_base.hpp"
+#include "ext_interface_udp_client.hpp"
 
 namespace VELKOR {
 

@@ -40,6 +40,10 @@ struct SESSION_STATS_T {
     /// Frames discarded because the caller did not take them in time.
     uint64_t frames_dropped = 0;
     uint64_t deepest_packet_queue = 0;
+    /// 1 when the current or last recording stopped because a write to its
+    /// file failed (disk full, I/O error); last_error() then says why. The
+    /// file keeps every record written whole.
+    uint64_t recording_failed = 0;
 };
 
 /// Handle to one TQ-Z sensor: connect, stream, take processed scenes, settings,
@@ -141,8 +145,8 @@ public:
     /// The session's counters since the last connect or play_start. Does not
     /// block.
     SESSION_STATS_T stats() const;
-    /// The file the last successful record_start created; empty before. Does
-    /// not block.
+    /// The file the last successful record_start created (also after
+    /// record_stop); empty before. Does not block.
     std::string recording_path() const;
 
     /// Routes the diagnostic lines of both libraries, process-wide, to
@@ -176,8 +180,9 @@ public:
     /// @return false when not connected or the write fails.
     bool json_write_to_memory();
 
-    /// Starts recording every received datagram to path + "%m-%d-%H-%M-%S"
-    /// (local time) + ".bin", written by a thread of the recorder. Blocks for
+    /// Starts recording every received datagram to a new file path +
+    /// "%m-%d-%H-%M-%S" (local time) + ".bin" ("-1", "-2", ... before ".bin"
+    /// when that name is taken), written by a thread of the recorder. Blocks for
     /// the file's creation only.
     /// @return false when the session already has a recorder (a recording, or
     ///         a replay opened by play_start: record_stop first) or the file

@@ -63,6 +63,9 @@ public:
     // Recording and replay (session_recording.cpp)
     bool record_start(const std::string& path);
     void record_stop();
+    // Why the current or last recording stopped on a failed write ("No space
+    // left on device", ...); empty when it did not.
+    std::string recording_failure() const;
     bool play_start(const std::string& path);
     void play_stop();
     bool get_file_size(uint64_t& size);
@@ -111,6 +114,10 @@ public:
     int64_t replay_wait_ms = 1000;
 
     std::shared_ptr<VELKOR::Logger> recorder;
+    // The recorder of the last successful record_start, kept after
+    // record_stop for its file name and for how it ended (read with
+    // atomic_load: any thread may ask).
+    std::shared_ptr<VELKOR::Logger> last_recording;
 
     // The processing every scene of this session goes through, run by the
     // thread that takes the scene; connect loads this sensor's walk-error

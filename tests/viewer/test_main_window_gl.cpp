@@ -1,17 +1,21 @@
+#include <algorithm>
 #include <thread>
 
 #include <QCheckBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSurfaceFormat>
+#include <QTimer>
 #include <QtTest>
 
 #include <QVTKOpenGLNativeWidget.h>
 #include <vtkLogger.h>
 
+#include "loopback.hpp"
 #include "main_window/main_window.hpp"
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
@@ -153,6 +157,82 @@ private slots:
         w.removeEventFilter(&counter);
         QVERIFY2(counter.repaints >= 1 && counter.repaints <= scenes + 2,
                  qPrintable(QString("%1 repaints for %2 scenes").arg(counter.repaints).arg(scenes)));
+    }
+
+    // A sensor that takes the connection and never answers: the connect
+    // waits on the sensor's thread while the window's timers keep ticking
+    // and it repaints, and a disconnect gives the window back at once.
+    void window_stays_live_while_a_sensor_never_answers() {
+        const int listen_fd = loopback::listener();
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::qWait(300);  // the first paints
+        QElapsedTimer clock;
+        qint64 last = 0, worst = 0;
+        int ticks = 0;
+        QTimer tick;
+        tick.setInterval(20);
+        connect(&tick, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            worst = std::max(worst, now - last);
+            last = now;
+            ++ticks;
+        });
+        w.start_stream("127.0.0.1", loopback::local_port(listen_fd));
+        clock.start();
+        tick.start();
+        QTest::qWait(2000);
+        tick.stop();
+        qInfo("while connecting: %d ticks, longest gap %lld ms", ticks, static_cast<long long>(worst));
+        QVERIFY(w.opening());
+        QVERIFY2(worst < 100, qPrintable(QString("a tick came %1 ms after the last").arg(worst)));
+        QVERIFY(ticks >= 50);
+        struct RepaintCounter : QObject {
+            int repaints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                repaints += e->type() == QEvent::UpdateRequest;
+                return false;
+            }
+        } counter;
+        w.installEventFilter(&counter);
+        for (int i = 0; i < 3; ++i) {
+            w.update();
+            QTRY_COMPARE(counter.repaints, i + 1);
+        }
+        w.removeEventFilter(&counter);
+        QVERIFY(w.opening());
+        QElapsedTimer cancel;
+        cancel.start();
+        w.user_bar()->connection_window()->findChild<QPushButton*>("btn_disconnect")->click();
+        QVERIFY(cancel.elapsed() < 500);
+        QVERIFY(!w.opening() && !w.connected());
+        ::close(listen_fd);
+    }
+
+    // The view column's buttons reach the cloud; the projection it switches
+    // is the one the point-cloud window shows and applies.
+    void view_tools_reach_the_cloud() {
+        MainWindow w;
+        w.show();
+        QDockWidget* dock = w.findChild<QDockWidget*>("view_Dock");
+        QVERIFY(dock);
+        QCOMPARE(w.dockWidgetArea(dock), Qt::RightDockWidgetArea);
+        auto* projection = dock->findChild<QPushButton*>("btn_projection");
+        projection->click();
+        QVERIFY(w.pointcloud_view()->parallel_projection());
+        auto* checkbox = w.user_bar()->pointcloud_window()->findChild<QCheckBox*>("cb_Orthogonal");
+        QVERIFY(checkbox->isChecked());
+        w.user_bar()->pointcloud_window()->findChild<QPushButton*>("btn_apply")->click();
+        QVERIFY(projection->isChecked());
+        checkbox->setChecked(false);
+        w.user_bar()->pointcloud_window()->findChild<QPushButton*>("btn_apply")->click();
+        QVERIFY(!projection->isChecked());
+
+        dock->findChild<QPushButton*>("btn_birds_eye")->click();
+        QCOMPARE(w.pointcloud_view()->camera_pose()[3], 1.0);  // forward is up the screen
+        dock->findChild<QPushButton*>("btn_reset_view")->click();
+        QCOMPARE(w.pointcloud_view()->camera_pose()[5], 1.0);
     }
 
     void speed_change_before_any_file_is_harmless() {

@@ -131,8 +131,11 @@ private slots:
         menu_pointcloud pc;
         QCOMPARE(pc.windowTitle(), QString("TQ Point-Cloud Setting"));
         auto* color = child<QComboBox>(pc, "tg_PointColor");
-        QCOMPARE(color->count(), 7);
+        // The seven fixed colours, then the five field colours.
+        QCOMPARE(color->count(), 12);
         QCOMPARE(color->currentText(), QString("Intensity"));
+        QCOMPARE(color->itemText(7), QString("Field: Intensity"));
+        QCOMPARE(color->itemText(11), QString("Field: Row"));
         auto* size = child<QDoubleSpinBox>(pc, "sb_PointSize");
         QCOMPARE(size->minimum(), 1.0);
         QCOMPARE(size->maximum(), 10.0);

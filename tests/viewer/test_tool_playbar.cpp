@@ -80,6 +80,7 @@ private slots:
         bar.set_current_frame(98);
         bar.set_current_frame(100);
         QCOMPARE(slider->value(), 99);
+        QCOMPARE(frame_text(bar), QString("Frame : [100/100]"));
         QCOMPARE(frames.count(), 3);
         QCOMPARE(frames.at(2).at(0).value<uint64_t>(), uint64_t(99));
         bar.set_current_frame(100);

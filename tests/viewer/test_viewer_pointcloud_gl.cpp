@@ -177,9 +177,11 @@ private slots:
             QCOMPARE(p.g, expected[mode][1]);
             QCOMPARE(p.b, expected[mode][2]);
         }
-        set_range(view, 9, 0.0, 200.0);
+        // A mode past the last field mode paints black.
+        set_range(view, viewer_pointcloud::first_field_mode + colour_field::field_count, 0.0, 200.0);
         view.updatePointCloud(s);
         QCOMPARE(view.cloud_point(4).r, uint8_t(0));
+        QCOMPARE(view.cloud_point(4).g, uint8_t(0));
         QVERIFY(drawn(view, 4));
 
         // Image modes read the picture at the point's row and column.
@@ -199,6 +201,177 @@ private slots:
         set_range(view, 6, 0.0, 200.0);
         view.updatePointCloud(s);
         QCOMPARE(view.cloud_point(5).b, uint8_t(6));
+    }
+
+    // Each field spans the legend from its lowest to its highest drawn value,
+    // rounded outward to a 1-2-5 step; the ends take the ends of the scale.
+    void field_modes_colour_by_value_with_a_legend() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(2, 3, 0.0f);
+        s.ambient.resize(6);
+        for (int i = 0; i < 6; ++i) {
+            s.depth[i] = 20.0f + 10.0f * i;  // 3.0 m to 10.5 m
+            s.intensity[i] = static_cast<uint16_t>(100 + 10 * i);
+            s.ambient[i] = 1000 + 500 * i;
+            s.pointcloud[i].z = -1000.0 + 500.0 * i;  // mm
+        }
+        struct expected_t {
+            const char* title;
+            double lo, hi;     // legend
+            double v0, v5;     // values of pixels 0 and 5
+        };
+        const expected_t fields[colour_field::field_count] = {
+            {"Intensity", 100.0, 150.0, 100.0, 150.0},
+            {"Range [m]", 2.0, 11.0, static_cast<float>(distance_of(20.0f)), static_cast<float>(distance_of(70.0f))},
+            {"Ambient", 1000.0, 3500.0, 1000.0, 3500.0},
+            {"Height Z [m]", -1.0, 1.5, -1.0, 1.5},
+            {"Row", 0.0, 1.0, 0.0, 1.0}};
+        const auto& palette = colour_field::palette();
+        for (int f = 0; f < colour_field::field_count; ++f) {
+            const expected_t& e = fields[f];
+            set_range(view, viewer_pointcloud::first_field_mode + f, 0.0, 200.0);
+            view.updatePointCloud(s);
+            QVERIFY(view.legend_shown());
+            QCOMPARE(view.legend_title(), std::string(e.title));
+            QCOMPARE(view.legend_range().lo, e.lo);
+            QCOMPARE(view.legend_range().hi, e.hi);
+            const colour_field::rgb c0 = palette[colour_field::index_of(e.v0, view.legend_range())];
+            const colour_field::rgb c5 = palette[colour_field::index_of(e.v5, view.legend_range())];
+            QCOMPARE(view.cloud_point(0).r, c0[0]);
+            QCOMPARE(view.cloud_point(0).b, c0[2]);
+            QCOMPARE(view.cloud_point(5).g, c5[1]);
+            if (e.v5 == e.hi)
+                QCOMPARE(view.cloud_point(5).g, palette.back()[1]);
+        }
+        // Points the distance filter leaves out do not count.
+        set_range(view, viewer_pointcloud::first_field_mode + colour_field::range, 0.0, 10.0);
+        view.updatePointCloud(s);
+        QCOMPARE(view.legend_range().hi, 9.0);
+        // One value spans one step; a fixed colour mode hides the legend.
+        scene_t flat = make_scene(2, 3, 20.0f);
+        set_range(view, viewer_pointcloud::first_field_mode + colour_field::intensity, 0.0, 200.0);
+        view.updatePointCloud(flat);
+        QCOMPARE(view.legend_range().lo, 0.0);
+        QCOMPARE(view.legend_range().hi, 1.0);
+        set_range(view, 6, 0.0, 200.0);
+        view.updatePointCloud(s);
+        QVERIFY(!view.legend_shown());
+    }
+
+    // The readout shows the picked pixel's own values; two picks are
+    // measured, a third starts a new pair, and clearing empties it all.
+    void picks_read_out_a_pixel_and_measure_two() {
+        viewer_pointcloud view;
+        view.show();
+        scene_t s = make_scene(56, 192, 0.0f);
+        s.ambient.assign(56 * 576, 0);
+        auto set_pixel = [&](int row, int col, float depth, uint16_t intensity, double x, double y, double z) {
+            const int i = row * 192 + col;
+            s.depth[i] = depth;
+            s.intensity[i] = intensity;
+            s.pointcloud[i].x = x;
+            s.pointcloud[i].y = y;
+            s.pointcloud[i].z = z;
+            for (int k = 0; k < 3; ++k)
+                s.ambient[row * 576 + col * 3 + k] = 11 + k + 100 * col;
+        };
+        set_pixel(10, 20, 50.0f, 1234, 7400.0, -1200.0, 350.0);
+        set_pixel(30, 100, 30.0f, 77, 4400.0, 2800.0, 350.0);
+        view.updatePointCloud(s);
+        QVERIFY(!view.pick_pixel(10, 21));  // no return there
+        QVERIFY(view.picks().empty());
+        QVERIFY(view.measured_distance() < 0.0);
+
+        QVERIFY(view.pick_pixel(10, 20));
+        QCOMPARE(view.picks().size(), size_t(1));
+        QCOMPARE(view.picks()[0].range, static_cast<double>(static_cast<float>(distance_of(50.0f))));
+        QCOMPARE(view.pick_readout(), std::string("Pick 1: row 10, column 20\n"
+                                                  "  range 7.495 m, intensity 1234, ambient 2011 2012 2013\n"
+                                                  "  x 7.400  y -1.200  z 0.350 m"));
+        QVERIFY(view.pick_pixel(30, 100));
+        QVERIFY(std::abs(view.measured_distance() - 5.0) < 1e-6);
+        const std::string readout = view.pick_readout();
+        QVERIFY(readout.find("Pick 2: row 30, column 100\n  range 4.497 m, intensity 77, ambient 10011 10012 10013") !=
+                std::string::npos);
+        QVERIFY(readout.size() > 17 && readout.compare(readout.size() - 17, 17, "Distance: 5.000 m") == 0);
+
+        QVERIFY(view.pick_pixel(10, 20));
+        QCOMPARE(view.picks().size(), size_t(1));
+        view.get_viewer_clear_picks(true);
+        QVERIFY(view.picks().empty());
+        QCOMPARE(view.pick_readout(), std::string());
+    }
+
+    // A click picks the point drawn under the pointer, not the black points
+    // of the pixels without a return that sit on the line of sight.
+    void click_picks_the_point_under_the_pointer() {
+        viewer_pointcloud view;
+        view.resize(800, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
+        for (int r = 0; r < 56; ++r)
+            for (int c = 0; c < 192; ++c) {
+                auto& p = s.pointcloud[r * 192 + c];
+                p.x = 5000.0;
+                p.y = (96 - c) * 10.0;
+                p.z = (28 - r) * 18.0;
+            }
+        s.depth[0] = 0.0f;  // one pixel without a return, at the origin
+        view.updatePointCloud(s);
+        QTest::qWait(100);
+        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        QVERIFY(widget);
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+        QCOMPARE(view.picks().size(), size_t(1));
+        QVERIFY2(std::abs(view.picks()[0].row - 28) <= 1 && std::abs(view.picks()[0].col - 96) <= 1,
+                 view.pick_readout().c_str());
+        // A drag turns the camera and picks nothing.
+        QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QTest::mouseMove(widget, QPoint(160, 140));
+        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(160, 140));
+        QCOMPARE(view.picks().size(), size_t(1));
+    }
+
+    void birds_eye_projection_and_reset_views() {
+        viewer_pointcloud view;
+        view.show();
+        QList<bool> reported;
+        connect(&view, &viewer_pointcloud::send_viewer_orthographic, [&](bool on) { reported << on; });
+        auto same_pose = [](const std::vector<double>& a, const std::vector<double>& b) {
+            for (size_t i = 0; i < a.size(); ++i)
+                if (std::abs(a[i] - b[i]) > 1e-9)
+                    return false;
+            return a.size() == b.size();
+        };
+        scene_t s = make_scene(56, 192, 20.0f);
+        view.updatePointCloud(s);
+        view.get_viewer_birds_eye(true);
+        std::vector<double> pose = view.camera_pose();
+        // Straight down from above, the sensor's forward up the screen.
+        QVERIFY(pose[2] > 1.0);
+        QCOMPARE(pose[3], 1.0);
+        QCOMPARE(pose[5], 0.0);
+        view.updatePointCloud(s);  // a new scene keeps the view
+        QVERIFY(same_pose(view.camera_pose(), pose));
+
+        view.get_viewer_orthographic(true);  // at once, not with the next scene
+        QVERIFY(view.parallel_projection());
+        view.updatePointCloud(s);
+        QVERIFY(view.parallel_projection());
+        view.get_viewer_orthographic(false);
+        QVERIFY(!view.parallel_projection());
+        QCOMPARE(reported, (QList<bool>{true, false}));
+
+        view.get_viewer_reset_view(true);
+        pose = view.camera_pose();
+        // Behind the sensor, looking along +x at the middle of what is drawn
+        // (the cloud at y = -0.5 m, z = 0.25 m and the sensor's origin).
+        QVERIFY(pose[0] < 0.0);
+        QVERIFY(pose[1] >= -0.5 && pose[1] <= 0.0);
+        QVERIFY(pose[2] >= 0.0 && pose[2] <= 0.25);
+        QCOMPARE(pose[5], 1.0);
     }
 
     void image_modes_without_pictures_draw_white() {

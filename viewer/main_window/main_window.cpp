@@ -36,6 +36,7 @@
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
 #include "panels/tool_user.hpp"
+#include "panels/tool_view.hpp"
 #include "ui_main_window.h"
 #include "views/viewer_image.hpp"
 #include "views/viewer_pointcloud.hpp"
@@ -232,6 +233,23 @@ MainWindow::MainWindow(QWidget* parent)
     connect(this, &MainWindow::send_main_log_message, log_, &tool_log::get_tool_log);                           // 56
     connect(this, &MainWindow::send_main_close_all, user_, &tool_user::get_tool_close_all);                     // 57
 
+    // The 3-D view's own tools, right of it and wired straight to it.
+    auto* view_tools = new tool_view;
+    addDockWidget(Qt::RightDockWidgetArea, make_dock("view_Dock", view_tools));
+    connect(view_tools, &tool_view::send_tool_birds_eye, pointcloud_view_, &viewer_pointcloud::get_viewer_birds_eye);
+    connect(view_tools, &tool_view::send_tool_orthographic, pointcloud_view_,
+            &viewer_pointcloud::get_viewer_orthographic);
+    connect(view_tools, &tool_view::send_tool_reset_view, pointcloud_view_, &viewer_pointcloud::get_viewer_reset_view);
+    connect(view_tools, &tool_view::send_tool_clear_picks, pointcloud_view_,
+            &viewer_pointcloud::get_viewer_clear_picks);
+    connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, view_tools,
+            &tool_view::get_tool_orthographic);
+    // The point-cloud window shows (and applies, and keeps) the projection in use.
+    connect(pointcloud_view_, &viewer_pointcloud::send_viewer_orthographic, this, [this](bool enable) {
+        user_->pointcloud_window()->findChild<QCheckBox*>("cb_Orthogonal")->setChecked(enable);
+        user_->pointcloud.orthogonal = enable;
+    });
+
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open Recording..."), this, [this] { user_->findChild<QPushButton*>("btn_load")->click(); });
     recent_menu_ = file->addMenu(tr("Recent Files"));
@@ -394,8 +412,8 @@ void MainWindow::main_tick() {
     if (source_ != source_t::replay)
         return;
     if (playing_ && slider_released_) {
-        // The last frame is not back yet: this one waits for it, and the
-        // pace restarts from there; a replay never builds a backlog.
+        // The last frame is not back yet: this one waits for it (one frame
+        // at a time: a replay never builds a backlog).
         if (awaiting_frame_) {
             behind_ = true;
             return;
@@ -445,9 +463,11 @@ void MainWindow::on_scene_ready(bool ok) {
         ++frames_displayed_;
         emit send_main_data(scene_);
     }
+    // A frame that fell due while this one was awaited goes now; the pace
+    // keeps its anchor, so a short hold-up is caught up, and a replay that
+    // fell far behind starts afresh (schedule_next_frame).
     if (behind_) {
         behind_ = false;
-        anchor_replay();
         frame_timer_->start(0);
     }
 }
@@ -482,6 +502,16 @@ void MainWindow::update_status() {
     }
     const sensor_worker::rates_t r = worker_->rates();
     status_->set_rates(r.sensor_fps, seconds > 0.0 ? shown / seconds : -1.0, r.loss_percent, r.megabytes_per_s);
+    if (recording_ && r.recording_failed)
+        recording_failed();
+}
+
+void MainWindow::recording_failed() {
+    QString why;
+    worker_->call([&](VELKOR::LidarTQ& sensor) { why = QString::fromStdString(sensor.last_error()); });
+    end_recording();
+    QMessageBox::warning(this, tr("Warning"),
+                         tr("%1. The file keeps what was written before.").arg(why), QMessageBox::Ok);
 }
 
 void MainWindow::get_main_connect_status(bool enable) {

@@ -51,8 +51,10 @@ void tool_playbar::refresh_frame_text() {
 }
 
 void tool_playbar::set_current_frame(uint64_t n) {
+    // Past the last frame the slider clamps and reports the last one; the
+    // text still shows n (after the last frame: the total).
+    ui->sl_frame_control->setValue(static_cast<int>(n));
     current_frame_ = static_cast<double>(n);
-    ui->sl_frame_control->setValue(static_cast<int>(current_frame_));
     refresh_frame_text();
 }
 

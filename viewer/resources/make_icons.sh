@@ -41,6 +41,16 @@ axis() {  # name, horizontal letter, vertical letter
 axis icon_xy_axis X Y
 axis icon_yz_axis Y Z
 axis icon_zx_axis Z X
+draw icon_birds_eye    -fill none -stroke "$A" -draw "ellipse 32,20 16,8 0,360" -draw "line 32,30 32,40" \
+                      -fill "$A" -draw "polygon 26,38 38,38 32,46" -fill none -stroke "$W" -strokewidth 3 \
+                      -draw "polygon 8,56 20,46 56,46 44,56"
+draw icon_projection  -fill none -stroke "$A" -draw "rectangle 6,18 26,38" -draw "rectangle 14,26 34,46" \
+                      -draw "line 6,18 14,26" -draw "line 26,18 34,26" -draw "line 26,38 34,46" -draw "line 6,38 14,46" \
+                      -stroke "$W" -strokewidth 3 -draw "polygon 40,20 58,14 58,50 40,44"
+draw icon_reset_view  -fill none -stroke "$A" -draw "arc 12,12 52,52 60,360" -fill "$A" -draw "polygon 38,8 52,16 40,26" \
+                      -draw "circle 32,32 32,27"
+draw icon_clear_picks -fill "$A" -draw "circle 16,40 16,34" -draw "circle 48,24 48,18" -fill none -stroke "$A" \
+                      -draw "line 16,40 48,24" -stroke "$R" -strokewidth 5 -draw "line 10,10 54,54" -draw "line 54,10 10,54"
 # Application icon: a lens with three scan lines.
 convert -size 64x64 xc:none -fill '#263238' -stroke "$A" -strokewidth 4 -draw "roundrectangle 4,4 60,60 12,12" \
         -fill none -draw "line 16,22 48,22" -draw "line 16,32 48,32" -draw "line 16,42 48,42" \

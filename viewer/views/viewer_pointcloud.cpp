@@ -2,15 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include <QMouseEvent>
 #include <QVTKOpenGLNativeWidget.h>
 #include <vtkCamera.h>
+#include <vtkCoordinate.h>
 #include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkLookupTable.h>
 #include <vtkObject.h>
+#include <vtkMatrix4x4.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
+#include <vtkScalarBarActor.h>
 #include <vtkSmartPointer.h>
+#include <vtkTextActor.h>
+#include <vtkTextProperty.h>
 
 #include <pcl/io/pcd_io.h>
 #include <pcl/point_cloud.h>
@@ -18,6 +26,8 @@
 #include <pcl/visualization/pcl_visualizer.h>
 
 #include "ui_viewer_pointcloud.h"
+
+#include <QString>
 
 namespace {
 
@@ -28,6 +38,24 @@ using RgbHandler = pcl::visualization::PointCloudColorHandlerRGBField<pcl::Point
 // Ambient/Depth/Intensity colour modes may read it.
 bool picture_covers(const cv::Mat& picture, int rows, int cols) {
     return !picture.empty() && picture.type() == CV_8UC3 && picture.rows >= rows && picture.cols >= cols;
+}
+
+const char* const kPickedId = "picked";
+const char* const kPickLineId = "pick_line";
+
+// A click moves the pointer by at most this many pixels; more is a drag that
+// turns the camera.
+constexpr int kClickSlack = 3;
+// A click picks a point drawn at most this many pixels from it.
+constexpr double kPickRadius = 6.0;
+
+vtkSmartPointer<vtkLookupTable> make_legend_table() {
+    auto table = vtkSmartPointer<vtkLookupTable>::New();
+    const auto& palette = colour_field::palette();
+    table->SetNumberOfTableValues(colour_field::palette_size);
+    for (int i = 0; i < colour_field::palette_size; ++i)
+        table->SetTableValue(i, palette[i][0] / 255.0, palette[i][1] / 255.0, palette[i][2] / 255.0, 1.0);
+    return table;
 }
 
 }  // namespace
@@ -65,6 +93,42 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     viewer_->setShowFPS(false);
     viewer_->initCameraParameters();
     viewer_->setCameraPosition(-1, 0, 0, 0, 0, 0, 0, 0, 1, 0);
+
+    pixels_.reserve(cloud_points);
+    field_values_.reserve(cloud_points);
+    picked_ = std::make_shared<Cloud>();
+
+    vtkRenderer* first = viewer_->getRendererCollection()->GetFirstRenderer();
+    legend_table_ = make_legend_table();
+    legend_ = vtkSmartPointer<vtkScalarBarActor>::New();
+    legend_->SetLookupTable(legend_table_);
+    legend_->SetNumberOfLabels(5);
+    legend_->SetLabelFormat("%-#7.4g");
+    legend_->SetPosition(0.90, 0.10);
+    legend_->SetWidth(0.08);
+    legend_->SetHeight(0.80);
+    legend_->SetUnconstrainedFontSize(true);
+    legend_->GetTitleTextProperty()->SetFontSize(14);
+    legend_->GetLabelTextProperty()->SetFontSize(12);
+    legend_->VisibilityOff();
+    first->AddActor2D(legend_);
+
+    readout_ = vtkSmartPointer<vtkTextActor>::New();
+    readout_->GetPositionCoordinate()->SetCoordinateSystemToNormalizedViewport();
+    readout_->SetPosition(0.01, 0.98);
+    vtkTextProperty* text = readout_->GetTextProperty();
+    text->SetFontFamilyToCourier();
+    text->SetFontSize(14);
+    text->SetColor(1.0, 1.0, 0.6);
+    text->SetVerticalJustificationToTop();
+    text->SetBackgroundColor(0.0, 0.0, 0.0);
+    text->SetBackgroundOpacity(0.6);
+    readout_->SetInput("");
+    readout_->VisibilityOff();
+    first->AddActor2D(readout_);
+
+    // A click (no drag) on the view picks the point under the pointer.
+    ui->qvtkWidget->installEventFilter(this);
 }
 
 viewer_pointcloud::~viewer_pointcloud() {
@@ -109,12 +173,29 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
     cloud_->width = 1;
     cloud_->height = static_cast<uint32_t>(cloud_points);
 
+    scene_cols_ = 0;
+    pixels_.clear();
+    const bool by_field = color_mode_ >= first_field_mode && color_mode_ < first_field_mode + colour_field::field_count;
+    if (!by_field)
+        update_legend(colour_field::intensity, {});
     if (scene.depth.empty() || scene.rows <= 0 || scene.cols <= 0)
         return;
     // Pixels beyond the fixed cloud size, or beyond what the scene actually
     // carries, are not drawn.
     const std::size_t n = std::min({static_cast<std::size_t>(scene.rows) * static_cast<std::size_t>(scene.cols),
                                     cloud_points, scene.depth.size(), scene.pointcloud.size()});
+    scene_cols_ = scene.cols;
+    pixels_.resize(n);
+    field_values_.resize(n);
+    // Three ambient samples per depth column until depth completion widens
+    // the scene to the ambient width; a sensor may also send one per column.
+    std::size_t ambient_cols = scene.cols == 192 ? 576 : static_cast<std::size_t>(scene.cols);
+    const std::size_t rows = static_cast<std::size_t>(scene.rows);
+    if (scene.ambient.size() < rows * ambient_cols)
+        ambient_cols = static_cast<std::size_t>(scene.cols);
+    const int ambient_samples =
+        scene.ambient.size() >= rows * ambient_cols ? static_cast<int>(ambient_cols / scene.cols) : 0;
+    const colour_field::field_t field = static_cast<colour_field::field_t>(color_mode_ - first_field_mode);
     const cv::Mat* picture = nullptr;
     if (color_mode_ == 4)
         picture = &ambient_img_;
@@ -141,14 +222,36 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
 
     for (std::size_t i = 0; i < n; ++i) {
         const double distance = static_cast<double>(half_speed_of_light_ * scene.depth[i]) / 1000.0;
-        if (!(min_distance_ < distance && distance < max_distance_))
+        pixel_t& px = pixels_[i];
+        px.range = distance;
+        px.intensity = i < scene.intensity.size() ? scene.intensity[i] : 0;
+        px.ambient_samples = static_cast<uint8_t>(ambient_samples);
+        const std::size_t first_sample = (i / scene.cols) * ambient_cols + (i % scene.cols) * ambient_samples;
+        for (int k = 0; k < ambient_samples; ++k)
+            px.ambient[k] = scene.ambient[first_sample + k];
+        px.drawn = min_distance_ < distance && distance < max_distance_;
+        if (!px.drawn)
             continue;
         const VELKOR::LidarTQ::point_t& src = scene.pointcloud[i];
         pcl::PointXYZRGB& p = cloud_->points[i];
         p.x = static_cast<float>(src.x / 1000.0);
         p.y = static_cast<float>(src.y / 1000.0);
         p.z = static_cast<float>(src.z / 1000.0);
-        if (picture) {
+        if (by_field) {
+            switch (field) {
+            case colour_field::intensity: field_values_[i] = px.intensity; break;
+            case colour_field::range: field_values_[i] = static_cast<float>(distance); break;
+            case colour_field::ambient: {
+                double sum = 0.0;
+                for (int k = 0; k < ambient_samples; ++k)
+                    sum += px.ambient[k];
+                field_values_[i] = ambient_samples > 0 ? static_cast<float>(sum / ambient_samples) : 0.0f;
+                break;
+            }
+            case colour_field::height: field_values_[i] = p.z; break;
+            case colour_field::row: field_values_[i] = static_cast<float>(i / scene.cols); break;
+            }
+        } else if (picture) {
             const int row = static_cast<int>(i / scene.cols);
             const int col = static_cast<int>(i % scene.cols);
             const uint8_t* px = picture->data + row * picture->step + col * 3;
@@ -161,6 +264,60 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
             p.b = b;
         }
     }
+    if (by_field)
+        colour_by_field(field, n);
+}
+
+void viewer_pointcloud::colour_by_field(colour_field::field_t field, std::size_t n) {
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (std::size_t i = 0; i < n; ++i)
+        if (pixels_[i].drawn) {
+            lo = std::min(lo, static_cast<double>(field_values_[i]));
+            hi = std::max(hi, static_cast<double>(field_values_[i]));
+        }
+    const colour_field::value_range range = colour_field::legend_range(lo, hi);
+    const auto& palette = colour_field::palette();
+    for (std::size_t i = 0; i < n; ++i)
+        if (pixels_[i].drawn) {
+            const colour_field::rgb& c = palette[colour_field::index_of(field_values_[i], range)];
+            pcl::PointXYZRGB& p = cloud_->points[i];
+            p.r = c[0];
+            p.g = c[1];
+            p.b = c[2];
+        }
+    update_legend(field, range);
+}
+
+void viewer_pointcloud::update_legend(colour_field::field_t field, const colour_field::value_range& range) {
+    const bool by_field = color_mode_ >= first_field_mode && color_mode_ < first_field_mode + colour_field::field_count;
+    if (!by_field) {
+        if (legend_->GetVisibility())
+            legend_->VisibilityOff();
+        return;
+    }
+    // The legend's texts are laid out again whenever it changes; a range
+    // that stays put costs nothing.
+    if (legend_->GetVisibility() && field == legend_field_ && range == legend_range_)
+        return;
+    legend_field_ = field;
+    legend_range_ = range;
+    legend_table_->SetTableRange(range.lo, range.hi);
+    legend_->SetTitle(colour_field::title(field));
+    legend_->VisibilityOn();
+}
+
+bool viewer_pointcloud::legend_shown() const {
+    return legend_->GetVisibility() != 0;
+}
+
+colour_field::value_range viewer_pointcloud::legend_range() const {
+    const double* r = legend_table_->GetTableRange();
+    return {r[0], r[1]};
+}
+
+std::string viewer_pointcloud::legend_title() const {
+    return legend_->GetTitle() ? legend_->GetTitle() : "";
 }
 
 void viewer_pointcloud::select_shown_points() {
@@ -198,8 +355,7 @@ void viewer_pointcloud::updatePointCloud(VELKOR::LidarTQ::scene_t& scene) {
     if (!viewer_->updatePointCloud<pcl::PointXYZRGB>(shown_, rgb, "cloud"))
         viewer_->addPointCloud<pcl::PointXYZRGB>(shown_, rgb, "cloud", 0);
 
-    vtkCamera* active = viewer_->getRenderWindow()->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
-    active->SetParallelProjection(orthogonal_ ? 1 : 0);
+    apply_projection();
 
     setAxisView();
 
@@ -245,6 +401,7 @@ void viewer_pointcloud::get_viewer_pointcloud(int color, std::vector<double>& va
         min_distance_ = val[2];
     }
     orthogonal_ = enable;
+    emit send_viewer_orthographic(enable);
 }
 
 void viewer_pointcloud::get_viewer_pointcloud_echo(bool enable1, bool enable2, bool enable3, bool enable4) {
@@ -318,4 +475,222 @@ void viewer_pointcloud::get_viewer_playmode_capture(QString dir) {
     pcl::PCDWriter writer;
     writer.writeASCII(path + ".pcd", *cloud_, 8);
     viewer_->saveScreenshot(path + "_pointcloud.png");
+}
+
+void viewer_pointcloud::apply_projection() {
+    vtkCamera* camera = viewer_->getRendererCollection()->GetFirstRenderer()->GetActiveCamera();
+    const int parallel = orthogonal_ ? 1 : 0;
+    if (camera->GetParallelProjection() == parallel)
+        return;
+    // An orthographic view as wide as the perspective one at the focal point,
+    // so switching keeps what the user looks at in place.
+    if (parallel)
+        camera->SetParallelScale(camera->GetDistance() * std::tan(camera->GetViewAngle() * M_PI / 360.0));
+    camera->SetParallelProjection(parallel);
+}
+
+void viewer_pointcloud::get_viewer_orthographic(bool enable) {
+    orthogonal_ = enable;
+    apply_projection();
+    render();
+    emit send_viewer_orthographic(enable);
+}
+
+void viewer_pointcloud::get_viewer_birds_eye(bool enable) {
+    if (!enable)
+        return;
+    vtkRenderer* renderer = viewer_->getRendererCollection()->GetFirstRenderer();
+    double bounds[6];
+    renderer->ComputeVisiblePropBounds(bounds);
+    double cx = 0.0, cy = 0.0;
+    if (bounds[0] <= bounds[1]) {
+        cx = 0.5 * (bounds[0] + bounds[1]);
+        cy = 0.5 * (bounds[2] + bounds[3]);
+    }
+    // Straight down onto the ground plane, the sensor's forward (+x) up the
+    // screen, then moved back along that line until everything fits.
+    vtkCamera* camera = renderer->GetActiveCamera();
+    camera->SetFocalPoint(cx, cy, 0.0);
+    camera->SetPosition(cx, cy, 1.0);
+    camera->SetViewUp(1.0, 0.0, 0.0);
+    renderer->ResetCamera();
+    render();
+}
+
+void viewer_pointcloud::get_viewer_reset_view(bool enable) {
+    if (!enable)
+        return;
+    // The start-up view (behind the sensor, looking along +x, +z up), moved
+    // back until everything fits.
+    vtkRenderer* renderer = viewer_->getRendererCollection()->GetFirstRenderer();
+    vtkCamera* camera = renderer->GetActiveCamera();
+    camera->SetFocalPoint(0.0, 0.0, 0.0);
+    camera->SetPosition(-1.0, 0.0, 0.0);
+    camera->SetViewUp(0.0, 0.0, 1.0);
+    renderer->ResetCamera();
+    render();
+}
+
+bool viewer_pointcloud::pick_pixel(int row, int col) {
+    if (row < 0 || col < 0 || col >= scene_cols_)
+        return false;
+    const std::size_t pixel = static_cast<std::size_t>(row) * scene_cols_ + col;
+    if (pixel >= pixels_.size() || !pixels_[pixel].drawn)
+        return false;
+    add_pick(pixel);
+    return true;
+}
+
+void viewer_pointcloud::add_pick(std::size_t pixel) {
+    if (picks_.size() >= 2)
+        picks_.clear();
+    const pixel_t& px = pixels_[pixel];
+    const pcl::PointXYZRGB& p = cloud_->points[pixel];
+    pick_t pick;
+    pick.row = static_cast<int>(pixel / scene_cols_);
+    pick.col = static_cast<int>(pixel % scene_cols_);
+    pick.range = px.range;
+    pick.intensity = px.intensity;
+    pick.ambient_samples = px.ambient_samples;
+    std::copy(px.ambient, px.ambient + 3, pick.ambient);
+    pick.x = p.x;
+    pick.y = p.y;
+    pick.z = p.z;
+    picks_.push_back(pick);
+    show_picks();
+}
+
+void viewer_pointcloud::get_viewer_clear_picks(bool enable) {
+    if (!enable)
+        return;
+    picks_.clear();
+    show_picks();
+}
+
+double viewer_pointcloud::measured_distance() const {
+    if (picks_.size() < 2)
+        return -1.0;
+    const double dx = static_cast<double>(picks_[1].x) - picks_[0].x;
+    const double dy = static_cast<double>(picks_[1].y) - picks_[0].y;
+    const double dz = static_cast<double>(picks_[1].z) - picks_[0].z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+std::string viewer_pointcloud::pick_readout() const {
+    QString text;
+    for (std::size_t i = 0; i < picks_.size(); ++i) {
+        const pick_t& p = picks_[i];
+        QString ambient;
+        for (int k = 0; k < p.ambient_samples; ++k)
+            ambient += QString(k ? " %1" : "%1").arg(p.ambient[k]);
+        if (ambient.isEmpty())
+            ambient = "-";
+        text += QString("Pick %1: row %2, column %3\n").arg(i + 1).arg(p.row).arg(p.col);
+        text += QString("  range %1 m, intensity %2, ambient %3\n")
+                    .arg(p.range, 0, 'f', 3)
+                    .arg(p.intensity)
+                    .arg(ambient);
+        text += QString("  x %1  y %2  z %3 m\n")
+                    .arg(p.x, 0, 'f', 3)
+                    .arg(p.y, 0, 'f', 3)
+                    .arg(p.z, 0, 'f', 3);
+    }
+    if (picks_.size() == 2)
+        text += QString("Distance: %1 m\n").arg(measured_distance(), 0, 'f', 3);
+    return text.trimmed().toStdString();
+}
+
+void viewer_pointcloud::show_picks() {
+    viewer_->removePointCloud(kPickedId, 0);
+    viewer_->removeShape(kPickLineId, 0);
+    picked_->points.clear();
+    for (const pick_t& p : picks_) {
+        pcl::PointXYZRGB marker;
+        marker.x = p.x;
+        marker.y = p.y;
+        marker.z = p.z;
+        marker.r = 255;
+        marker.g = 255;
+        marker.b = 0;
+        marker.a = 255;
+        picked_->points.push_back(marker);
+    }
+    picked_->width = static_cast<uint32_t>(picked_->points.size());
+    picked_->height = 1;
+    if (!picks_.empty()) {
+        RgbHandler rgb(picked_);
+        viewer_->addPointCloud<pcl::PointXYZRGB>(picked_, rgb, kPickedId, 0);
+        viewer_->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, 10.0, kPickedId, 0);
+    }
+    if (picks_.size() == 2) {
+        const pcl::PointXYZ a(picks_[0].x, picks_[0].y, picks_[0].z);
+        const pcl::PointXYZ b(picks_[1].x, picks_[1].y, picks_[1].z);
+        viewer_->addLine(a, b, 1.0, 1.0, 0.0, kPickLineId, 0);
+        viewer_->setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_LINE_WIDTH, 2.0, kPickLineId, 0);
+    }
+    const std::string text = pick_readout();
+    readout_->SetInput(text.c_str());
+    readout_->SetVisibility(text.empty() ? 0 : 1);
+    render();
+}
+
+void viewer_pointcloud::pick_on_screen(int x, int y) {
+    // The drawn point nearest to the click on screen, the nearer to the
+    // camera of points equally near; pixels without a drawn return (the
+    // black points at the origin) cannot be picked.
+    vtkRenderer* renderer = viewer_->getRendererCollection()->GetFirstRenderer();
+    const int* size = renderer->GetSize();
+    if (size[0] <= 0 || size[1] <= 0 || pixels_.empty())
+        return;
+    double m[16];
+    vtkMatrix4x4::DeepCopy(
+        m, renderer->GetActiveCamera()->GetCompositeProjectionTransformMatrix(renderer->GetTiledAspectRatio(), -1, 1));
+    // VTK counts display pixels from the bottom, in device pixels.
+    const double ratio = ui->qvtkWidget->devicePixelRatioF();
+    const double cx = x * ratio;
+    const double cy = (ui->qvtkWidget->height() - 1 - y) * ratio;
+    const double slack = kPickRadius * ratio;
+    std::size_t best = pixels_.size();
+    double best_ring = std::numeric_limits<double>::infinity(), best_depth = best_ring;
+    for (std::size_t i = 0; i < pixels_.size(); ++i) {
+        if (!pixels_[i].drawn)
+            continue;
+        const pcl::PointXYZRGB& p = cloud_->points[i];
+        const double w = m[12] * p.x + m[13] * p.y + m[14] * p.z + m[15];
+        if (w <= 0.0)
+            continue;  // behind the camera
+        const double depth = (m[8] * p.x + m[9] * p.y + m[10] * p.z + m[11]) / w;
+        const double sx = ((m[0] * p.x + m[1] * p.y + m[2] * p.z + m[3]) / w + 1.0) * 0.5 * size[0];
+        const double sy = ((m[4] * p.x + m[5] * p.y + m[6] * p.z + m[7]) / w + 1.0) * 0.5 * size[1];
+        const double d = std::hypot(sx - cx, sy - cy);
+        if (d > slack || depth < -1.0 || depth > 1.0)
+            continue;
+        // Whole pixels of distance first, then depth.
+        const double ring = std::floor(d);
+        if (ring < best_ring || (ring == best_ring && depth < best_depth)) {
+            best_ring = ring;
+            best_depth = depth;
+            best = i;
+        }
+    }
+    if (best < pixels_.size())
+        add_pick(best);
+}
+
+bool viewer_pointcloud::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != ui->qvtkWidget)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::MouseButtonPress) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const bool left = mouse->button() == Qt::LeftButton;
+        press_x_ = left ? mouse->pos().x() : -1;
+        press_y_ = left ? mouse->pos().y() : -1;
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && press_x_ >= 0 &&
+            std::abs(mouse->pos().x() - press_x_) + std::abs(mouse->pos().y() - press_y_) <= kClickSlack)
+            pick_on_screen(mouse->pos().x(), mouse->pos().y());
+        press_x_ = press_y_ = -1;
+    }
+    return false;  // the interactor still gets every event
 }
