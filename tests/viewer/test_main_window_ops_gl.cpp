@@ -1,6 +1,11 @@
 // The main window's sensor operations against the simulated sensor running
 // in this process on 127.0.0.1: recording, setting files, flash write,
 // network change, firmware upload and the replay of what was recorded.
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include <QDir>
@@ -202,6 +207,31 @@ private slots:
         QCOMPARE(answers.boxes.size(), size_t(1));
         record_button(rig.w)->click();
         QCOMPARE(bin_files(dir.path()).size(), 1);
+    }
+
+    // A write that fails (the disk full; here the file size limit) ends the
+    // recording with a warning that says why.
+    void failed_write_ends_the_recording_with_a_warning() {
+        Rig rig;
+        QVERIFY(rig.connect());
+        ModalAnswerer answers;
+        QTemporaryDir dir;
+        answers.answer_file(dir.path());
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 200000;  // some 18 rows
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        record_button(rig.w)->click();
+        const bool warned = QTest::qWaitFor([&] { return !answers.boxes.empty(); }, 10000);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, old_handler);
+        QVERIFY(warned);
+        QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(answers.boxes[0].text,
+                 QString("Recording stopped: %1. The file keeps what was written before.").arg(std::strerror(EFBIG)));
+        QCOMPARE(record_button(rig.w)->toolTip(), QString("Record"));
     }
 
     void setting_file_is_applied_and_the_stream_resumes() {
