@@ -1,10 +1,7 @@
 // The main window's sensor operations against the simulated sensor running
 // in this process on 127.0.0.1: recording, setting files, flash write,
 // network change, firmware upload and the replay of what was recorded.
-#include <sys/resource.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fstream>
 
@@ -22,6 +19,7 @@
 #include <vtkLogger.h>
 
 #include "main_window/main_window.hpp"
+#include "file_size_limit.hpp"
 #include "modal_answerer.hpp"
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
@@ -217,16 +215,11 @@ private slots:
         ModalAnswerer answers;
         QTemporaryDir dir;
         answers.answer_file(dir.path());
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = 200000;  // some 18 rows
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        FileSizeLimit limit(200000);  // some 18 rows
+        QVERIFY(limit.ok());
         record_button(rig.w)->click();
         const bool warned = QTest::qWaitFor([&] { return !answers.boxes.empty(); }, 10000);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, old_handler);
+        limit.lift();
         QVERIFY(warned);
         QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
         QCOMPARE(answers.boxes[0].text,
