@@ -12,7 +12,6 @@
 #include <pcl/point_types.h>
 
 #include "api/lidar_tq.hpp"
-#include "chain_state_guard.hpp"
 #include "recording_files.hpp"
 #include "sim_recording.hpp"
 #include "tqz_run.hpp"
@@ -55,7 +54,6 @@ protected:
         return scene;
     }
 
-    chain_state_guard chain_;
     static std::string* dir_;
     static std::string* file_;
 };
