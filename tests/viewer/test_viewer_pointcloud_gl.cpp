@@ -2,6 +2,8 @@
 #include <QtTest>
 
 #include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
+#include <QVTKOpenGLWindow.h>
 #include <vtkLogger.h>
 
 #include "views/viewer_pointcloud.hpp"
@@ -85,7 +87,7 @@ private slots:
         set_range(view, 1, 0.0, 200.0);  // red
         view.updatePointCloud(s);
         QTest::qWait(200);
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
         const QImage frame = widget->grabFramebuffer();
         int red = 0;
@@ -105,7 +107,7 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
         auto red_near_centre = [&] {
             const QImage frame = widget->grabFramebuffer();
@@ -321,16 +323,17 @@ private slots:
         s.depth[0] = 0.0f;  // one pixel without a return, at the origin
         view.updatePointCloud(s);
         QTest::qWait(100);
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
-        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+        QWindow* gl = widget->embeddedOpenGLWindow();
+        QTest::mouseClick(gl, Qt::LeftButton, Qt::NoModifier, QRect(QPoint(), gl->size()).center());
         QCOMPARE(view.picks().size(), size_t(1));
         QVERIFY2(std::abs(view.picks()[0].row - 28) <= 1 && std::abs(view.picks()[0].col - 96) <= 1,
                  view.pick_readout().c_str());
         // A drag turns the camera and picks nothing.
-        QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
-        QTest::mouseMove(widget, QPoint(160, 140));
-        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(160, 140));
+        QTest::mousePress(gl, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QTest::mouseMove(gl, QPoint(160, 140));
+        QTest::mouseRelease(gl, Qt::LeftButton, Qt::NoModifier, QPoint(160, 140));
         QCOMPARE(view.picks().size(), size_t(1));
     }
 
@@ -441,6 +444,7 @@ private slots:
     void capture_writes_cloud_and_screenshot() {
         viewer_pointcloud view;
         view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTemporaryDir dir;
         const QString base = dir.path() + "/scan";
         view.get_viewer_playmode_capture(base);  // no scene yet
