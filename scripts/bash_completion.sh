@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # bash_completion.sh PROGRAM OUT
 # Writes the bash completion of PROGRAM (tqz) made from its own help: the
-# sub-commands listed under "commands:" in PROGRAM --help, and for each the
+# sub-commands listed under "Commands:" in PROGRAM --help, and for each the
 # options of its synopsis there and of PROGRAM CMD --help where that exists.
 # An option's value is completed from what the help names it: a list such as
 # pcd|ply|csv gives those words, FILE..., DIR and PREFIX give paths, anything
-# else (N, ADDR[:PORT], ...) nothing. Positional words of a synopsis (get|apply)
-# and file arguments (FILE.bin) are completed where no option is being typed.
+# else (N, ADDR[:PORT], ...) nothing. Positional words of a synopsis (get|apply,
+# COMMAND: the sub-commands) and file arguments (FILE.bin) are completed where
+# no option is being typed.
 set -euo pipefail
 program=$1 out=$2
 name=$(basename "$program")
@@ -29,7 +30,7 @@ collect() {
     done
 }
 
-commands=$(printf '%s\n' "$help_text" | sed -n '/^commands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
+commands=$(printf '%s\n' "$help_text" | sed -n '/^[Cc]ommands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
 [ -n "$commands" ] || { echo "bash_completion.sh: $name --help lists no commands" >&2; exit 1; }
 
 printf '%s\n' "$commands" | collect | awk -F '\t' -v name="$name" -v commands="$(echo $commands)" '
@@ -61,6 +62,7 @@ function add(list, word) { return index(" " list " ", " " word " ") ? list : (li
             for (j = 1; j <= m; j++) {
                 a = alternative[j]
                 if (a ~ /^[a-z][a-z0-9-]*$/) positional[command] = add(positional[command], a)
+                else if (a == "COMMAND") positional[command] = add(positional[command], commands)
                 else if (kind(a) != "none") files[command] = 1
             }
         }

@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <ios>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace VELKOR {
 
@@ -19,6 +23,9 @@ namespace {
 // The writer sleeps this long when it finds the write queue empty, so an idle
 // recording costs no CPU while a busy one drains without pausing.
 constexpr std::chrono::microseconds kWriterIdleSleep{500};
+
+// How many "-N" names a recording tries after its time-stamped name.
+constexpr int kMaxNameSerial = 9999;
 
 // Microseconds since 1970 from the system clock, via its 100-ns count.
 int64_t now_microseconds()
@@ -34,11 +41,37 @@ Logger::Logger() = default;
 
 Logger::~Logger() { close(); }
 
-std::string Logger::record_file_name(const std::string& prefix, const std::tm& local)
+std::string Logger::record_file_name(const std::string& prefix, const std::tm& local, int serial)
 {
     char stamp[32];
     const std::size_t n = std::strftime(stamp, sizeof(stamp), "%m-%d-%H-%M-%S", &local);
-    return prefix + std::string(stamp, n) + ".bin";
+    const std::string suffix = serial > 0 ? "-" + std::to_string(serial) : std::string();
+    return prefix + std::string(stamp, n) + suffix + ".bin";
+}
+
+bool Logger::create_recording(const std::string& prefix)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    // O_EXCL: of two recorders that start in the same second (or two sensors
+    // recorded into one folder) each gets a file of its own.
+    for (int serial = 0; serial <= kMaxNameSerial; ++serial) {
+        const std::string name = record_file_name(prefix, local, serial);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            record_fd_ = fd;
+            record_end_ = 0;
+            file_name_ = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            set_error(std::strerror(errno));
+            return false;
+        }
+    }
+    set_error(std::strerror(EEXIST));
+    return false;
 }
 
 bool Logger::open(const LOG_PROPS_T& props)
@@ -47,48 +80,51 @@ bool Logger::open(const LOG_PROPS_T& props)
         return false;
     }
     read_mode_ = props.read_mode;
+    set_error("");
     bool result = false;
-    try {
-        std::string name = props.file_path;
-        if (read_mode_) {
+    if (read_mode_) {
+        try {
             // A directory opens as a stream too, with a size of 2^63 - 1 and
             // nothing to read: it is no recording.
             std::error_code ec;
-            if (!std::filesystem::is_directory(name, ec)) {
-                file_.open(name, std::ios::in | std::ios::binary);
+            errno = 0;
+            if (std::filesystem::is_directory(props.file_path, ec)) {
+                errno = EISDIR;
+            } else {
+                file_.open(props.file_path, std::ios::in | std::ios::binary);
             }
-        } else {
-            const std::time_t now = std::time(nullptr);
-            std::tm local{};
-            localtime_r(&now, &local);
-            name = record_file_name(props.file_path, local);
-            file_.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+            if (file_.is_open()) {
+                file_.clear();
+                file_name_ = props.file_path;
+            } else {
+                file_.setstate(std::ios::failbit);
+                set_error(errno != 0 ? std::strerror(errno) : "cannot be opened");
+            }
+            // A file that could not be opened is a failure, not a silent success.
+            result = file_.is_open();
+        } catch (const std::ios_base::failure& e) {
+            std::fprintf(stderr, "exception in reading a file\n");
+            std::fprintf(stderr, "exception: %s\n", e.what());
+            set_error(e.what());
+            result = false;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "exception: %s\n", e.what());
+            set_error(e.what());
+            result = false;
         }
-        if (file_.is_open()) {
-            file_.clear();
-            file_name_ = name;
-        } else {
-            file_.setstate(std::ios::failbit);
-        }
-        write_queue_.clear();
-        queued_bytes_ = 0;
-        // A file that could not be opened is a failure, not a silent success.
-        result = file_.is_open();
-    } catch (const std::ios_base::failure& e) {
-        std::fprintf(stderr, "exception in reading a file\n");
-        std::fprintf(stderr, "exception: %s\n", e.what());
-        result = false;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "exception: %s\n", e.what());
-        result = false;
+    } else {
+        result = create_recording(props.file_path);
     }
-    open_ = file_.is_open();
+    write_queue_.clear();
+    queued_bytes_ = 0;
+    open_ = result;
 
     if (read_mode_) {
         loadingprocess();
     } else if (open_ && !writer_) {
         records_queued_ = 0;
         records_written_ = 0;
+        write_failed_ = false;
         current_pos_ = 0;
         accepting_ = true;
         stop_ = false;
@@ -108,6 +144,14 @@ void Logger::close()
         writer_.reset();
         write_queue_.clear();
         queued_bytes_ = 0;
+    }
+    if (record_fd_ >= 0) {
+        // Some file systems report a failed write-back only here.
+        if (::close(record_fd_) != 0 && !write_failed_) {
+            set_error(std::strerror(errno));
+            write_failed_ = true;
+        }
+        record_fd_ = -1;
     }
     if (file_.is_open()) {
         file_.close();
@@ -153,6 +197,45 @@ std::string Logger::file_name() const { return file_name_; }
 
 std::vector<uint64_t> Logger::frame_index() const { return frame_index_; }
 
+std::string Logger::error() const
+{
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    return error_;
+}
+
+void Logger::set_error(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    error_ = text;
+}
+
+bool Logger::append_record(const std::vector<uint8_t>& record)
+{
+    std::size_t done = 0;
+    while (done < record.size()) {
+        const ssize_t n = ::write(record_fd_, record.data() + done, record.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // A write that takes nothing and names no cause is a full device.
+        std::string text = std::strerror(n < 0 ? errno : ENOSPC);
+        // A short write left part of this record: a reader would take it for
+        // a truncated (or, once more bytes follow, a garbled) record.
+        if (done > 0 && ::ftruncate(record_fd_, static_cast<off_t>(record_end_)) != 0) {
+            text += "; the file ends in a partial record";
+        }
+        set_error(text);
+        write_failed_ = true;
+        return false;
+    }
+    record_end_ += record.size();
+    return true;
+}
+
 void Logger::thread_callback(void* logger) { static_cast<Logger*>(logger)->thread_process(); }
 
 void Logger::thread_process()
@@ -163,7 +246,13 @@ void Logger::thread_process()
     for (;;) {
         if (write_queue_.pop(record)) {
             queued_bytes_ -= record.size();
-            file_.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
+            if (!append_record(record)) {
+                // The recording ends here; what waits would only fail too.
+                accepting_ = false;
+                write_queue_.clear();
+                std::fprintf(stderr, "VELKOR::Logger::thread_process : write failed: %s\n", error().c_str());
+                break;
+            }
             ++records_written_;
             continue;
         }
@@ -201,9 +290,11 @@ bool Logger::loadingprocess()
     stop_ = false;
     current_pos_ = 0;
     frame_index_.clear();
-    // True while the last index entry is the start of the frame being read,
-    // so a broken frame removes only its own start: never twice, and never
-    // the start of the whole frame before it when its own start was lost.
+    // True while the last index entry is the start of a frame whose last row
+    // (slot = slots field - 1) has not been read. Only such a frame can still
+    // lose its entry: once its last row is in, the frame is whole, and
+    // nothing after it (a garbled row, a short record, a frame whose start
+    // was lost) removes it.
     bool frame_open = false;
 
     // A length beyond the end of the file is a truncated (or hostile) record:
@@ -222,25 +313,31 @@ bool Logger::loadingprocess()
         }
         current_pos_ = reader.position();
 
-        // A sequence number that goes back (without being 0) begins a frame
-        // whose start was lost; the frame before it ended whole.
-        const int previous = previous_sequence_;
-        const bool started_without_start =
-            payload != nullptr && previous >= 0 && RowDatagram(payload, length).slot() <= previous;
         switch (parser_frame_index(payload, length)) {
         case PARSER_FRAME_START:
+            // The frame before ended without its last row.
+            if (frame_open) {
+                frame_index_.pop_back();
+            }
             frame_index_.push_back(start);
             frame_open = true;
             break;
         case PARSER_FRAME_NEXT:
             break;
         case PARSER_FRAME_BROKEN:
-            if (frame_open && !started_without_start && !frame_index_.empty()) {
+            if (frame_open) {
                 frame_index_.pop_back();
             }
             frame_open = false;
             break;
         }
+        if (frame_open && RowDatagram(payload, length).ends_frame()) {
+            frame_open = false;
+        }
+    }
+    // The recording ended (or was cut) before the last frame's last row.
+    if (frame_open) {
+        frame_index_.pop_back();
     }
 
     previous_sequence_ = -1;

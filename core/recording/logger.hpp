@@ -45,10 +45,11 @@ public:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-    // Record mode: creates file_path + "%m-%d-%H-%M-%S" (local time) + ".bin",
-    // truncating a file of that name. Read mode: opens file_path and builds the
-    // frame index. False when a file is already open or this one could not be
-    // opened.
+    // Record mode: creates file_path + "%m-%d-%H-%M-%S" (local time) + ".bin"
+    // as a new file; when that name is taken it adds "-1", "-2", ... before
+    // ".bin", so a recording never replaces another. Read mode: opens
+    // file_path and builds the frame index. False when a file is already
+    // open or this one could not be opened (error() says why).
     bool open(const LOG_PROPS_T& props);
     // Lets the writer append every record queued so far, then closes the file.
     void close();
@@ -58,7 +59,10 @@ public:
     bool is_read();
     bool get_recorder_type(MODE mode);
 
-    // The frame-index scan; open runs it in read mode. Always false.
+    // The frame-index scan; open runs it in read mode. Always false. It keeps
+    // the whole frames: those whose rows, from slot 0 to the last (slot =
+    // slots field - 1), follow one another. The records of a frame it leaves
+    // out are read with the frame before.
     bool loadingprocess();
     // Places the datagrams of frame `index` in packet_queue. False for an index
     // outside the frame index, a read failure, or a full packet_queue (the
@@ -73,6 +77,14 @@ public:
 
     // The name of the file of the last successful open.
     std::string file_name() const;
+    // True once a write to the recording failed (disk full, I/O error, file
+    // size limit). The recording then stops: later records are not taken,
+    // and the file keeps every record written whole and nothing of the
+    // record that failed. Cleared by the next open in record mode.
+    bool write_failed() const { return write_failed_.load(); }
+    // Why the last open failed or the recording stopped ("No space left on
+    // device", ...); empty when neither happened since the last open.
+    std::string error() const;
     // Frame start positions followed by the end marker (the file size).
     std::vector<uint64_t> frame_index() const;
     // Records passed to write, and records that reached the file, since the
@@ -81,20 +93,28 @@ public:
     uint64_t records_queued() const { return records_queued_.load(); }
     uint64_t records_written() const { return records_written_.load(); }
 
-    // The record-mode file name for `prefix` at local time `local`.
-    static std::string record_file_name(const std::string& prefix, const std::tm& local);
+    // The record-mode file name for `prefix` at local time `local`; a
+    // `serial` above 0 is the "-serial" of a name that was taken.
+    static std::string record_file_name(const std::string& prefix, const std::tm& local, int serial = 0);
 
     // Datagrams of the frame last loaded by read_once, for the consumer.
     BoundedQueue<std::vector<uint8_t>> packet_queue{128};
 
 private:
     PARSERTYPE parser_frame_index(const unsigned char* payload, uint64_t length);
+    bool create_recording(const std::string& prefix);
+    // Appends one whole record to the recording; on a failure the file is
+    // cut back to the records before it and the failure recorded.
+    bool append_record(const std::vector<uint8_t>& record);
+    void set_error(const std::string& text);
     void thread_process();
     static void thread_callback(void* logger);
 
     bool read_mode_ = false;
     MODE recorder_type_ = MODE_NONE;
-    std::fstream file_;
+    std::fstream file_;  // read mode
+    int record_fd_ = -1;  // record mode: the recording, written by the writer thread only
+    uint64_t record_end_ = 0;  // record mode: bytes of the whole records written
     uint64_t current_pos_ = 0;
     uint64_t last_frame_number_ = 0xFFFFFFFFull;
     int previous_sequence_ = -1;
@@ -112,6 +132,9 @@ private:
     std::atomic<uint64_t> records_queued_{0};
     std::atomic<uint64_t> records_written_{0};
     std::string file_name_;
+    std::atomic<bool> write_failed_{false};
+    mutable std::mutex error_mutex_;
+    std::string error_;
 };
 
 }  // namespace VELKOR

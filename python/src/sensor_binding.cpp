@@ -251,6 +251,7 @@ public:
         out["frames_published"] = s.frames_published;
         out["frames_dropped"] = s.frames_dropped;
         out["deepest_packet_queue"] = s.deepest_packet_queue;
+        out["recording_failed"] = s.recording_failed;
         return out;
     }
 

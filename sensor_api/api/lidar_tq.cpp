@@ -51,13 +51,23 @@ bool LidarTQ::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
     return true;
 }
 
-std::string LidarTQ::last_error() const { return std::string(); }
-SESSION_STATS_T LidarTQ::stats() const { return SESSION_STATS_T{}; }
+std::string LidarTQ::last_error() const
+{
+    const std::string failure = session_->recording_failure();
+    return failure.empty() ? std::string() : "recording stopped: " + failure;
+}
+
+SESSION_STATS_T LidarTQ::stats() const
+{
+    SESSION_STATS_T stats;
+    stats.recording_failed = session_->recording_failure().empty() ? 0 : 1;
+    return stats;
+}
 
 std::string LidarTQ::recording_path() const
 {
-    const auto recorder = std::atomic_load(&session_->recorder);
-    return recorder && !recorder->is_read() ? recorder->file_name() : std::string();
+    const auto last = std::atomic_load(&session_->last_recording);
+    return last ? last->file_name() : std::string();
 }
 
 void LidarTQ::set_log_handler(log_handler_t, void*) {}

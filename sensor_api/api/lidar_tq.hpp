@@ -40,6 +40,10 @@ struct SESSION_STATS_T {
     // Frames discarded because the caller did not take them in time.
     uint64_t frames_dropped = 0;
     uint64_t deepest_packet_queue = 0;
+    // 1 when the current or last recording stopped because a write to its
+    // file failed (disk full, I/O error); last_error() then says why. The
+    // file keeps every record written whole.
+    uint64_t recording_failed = 0;
 };
 
 // Handle to one TQ-Z sensor: connect, stream, take processed scenes, settings,
@@ -94,7 +98,8 @@ public:
     // "not connected", ...); empty when none has failed.
     std::string last_error() const;
     SESSION_STATS_T stats() const;
-    // The file the last successful record_start created; empty before.
+    // The file the last successful record_start created (also after
+    // record_stop); empty before.
     std::string recording_path() const;
 
     // Routes the diagnostic lines of both libraries, process-wide; nullptr

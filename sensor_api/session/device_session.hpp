@@ -62,6 +62,9 @@ public:
     // Recording and replay (session_recording.cpp)
     bool record_start(const std::string& path);
     void record_stop();
+    // Why the current or last recording stopped on a failed write ("No space
+    // left on device", ...); empty when it did not.
+    std::string recording_failure() const;
     bool play_start(const std::string& path);
     void play_stop();
     bool get_file_size(uint64_t& size);
@@ -110,6 +113,10 @@ public:
     int64_t replay_wait_ms = 1000;
 
     std::shared_ptr<VELKOR::Logger> recorder;
+    // The recorder of the last successful record_start, kept after
+    // record_stop for its file name and for how it ended (read with
+    // atomic_load: any thread may ask).
+    std::shared_ptr<VELKOR::Logger> last_recording;
 
     VELKOR::fw_status_callback_t fw_status_callback = nullptr;
     void* fw_status_user = nullptr;

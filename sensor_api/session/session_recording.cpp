@@ -20,6 +20,9 @@ bool DeviceSession::record_start(const std::string& path)
     props.read_mode = false;
     const bool opened = fresh->open(props);
     std::atomic_store(&recorder, fresh);
+    if (opened) {
+        std::atomic_store(&last_recording, fresh);
+    }
     return opened;
 }
 
@@ -31,6 +34,12 @@ void DeviceSession::record_stop()
     const std::shared_ptr<VELKOR::Logger> old = recorder;
     std::atomic_store(&recorder, std::shared_ptr<VELKOR::Logger>());
     old->close();
+}
+
+std::string DeviceSession::recording_failure() const
+{
+    const std::shared_ptr<VELKOR::Logger> last = std::atomic_load(&last_recording);
+    return last && last->write_failed() ? last->error() : std::string();
 }
 
 bool DeviceSession::play_start(const std::string& path)

@@ -6,6 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
 
@@ -151,6 +157,76 @@ TEST_F(LoggerFile, OpenAndCloseStates)
     EXPECT_EQ(read_file(first).size(), 16u + d.size());
 }
 
+// Two recorders started in the same second (two sensors into one folder)
+// each get a file of their own: the second name carries "-1".
+TEST_F(LoggerFile, RecordingsStartedInOneSecondGetFilesOfTheirOwn)
+{
+    Logger first;
+    Logger second;
+    std::string a;
+    std::string b;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::string prefix = dir + std::to_string(attempt) + "_";
+        ASSERT_TRUE(first.open({prefix, false}));
+        ASSERT_TRUE(second.open({prefix, false}));
+        a = first.file_name();
+        b = second.file_name();
+        if (b == a.substr(0, a.size() - 4) + "-1.bin") {
+            break;  // opened within one second
+        }
+        first.close();
+        second.close();
+    }
+    ASSERT_EQ(b, a.substr(0, a.size() - 4) + "-1.bin");
+    const Bytes one = datagram(0, 1200, 1);
+    const Bytes two = datagram(0, 1300, 2);
+    first.write(one.data(), one.size());
+    second.write(two.data(), two.size());
+    first.close();
+    second.close();
+    EXPECT_EQ(read_file(a), recording_files::record(le64(read_file(a), 0), one));
+    EXPECT_EQ(read_file(b), recording_files::record(le64(read_file(b), 0), two));
+}
+
+// A file that cannot grow (disk full; here the file size limit, which needs
+// no root) stops the recording with its cause; the file keeps the records
+// written whole, cut back from the one that was written in part.
+TEST_F(LoggerFile, FailedWriteStopsTheRecordingAndKeepsWholeRecords)
+{
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 10000;  // 8 records of 1216 bytes and part of the 9th
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    Logger logger;
+    const bool opened = logger.open({dir, false});
+    for (int i = 0; i < 20 && opened; ++i) {
+        const Bytes row = datagram(static_cast<uint16_t>(i % 3), 1200, static_cast<uint32_t>(i), 3);
+        logger.write(row.data(), row.size());
+    }
+    logger.close();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+    ASSERT_TRUE(opened);
+
+    EXPECT_TRUE(logger.write_failed());
+    EXPECT_EQ(logger.error(), std::strerror(EFBIG));
+    EXPECT_EQ(logger.records_written(), 8u);
+    const std::string name = logger.file_name();
+    EXPECT_EQ(read_file(name).size(), 8u * 1216u);
+    // Two whole frames of three rows, and the two rows of the third.
+    ASSERT_TRUE(logger.open({name, true}));
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{0, 3 * 1216, 8 * 1216}));
+    logger.close();
+
+    // The next recording starts sound.
+    ASSERT_TRUE(logger.open({dir + "next_", false}));
+    EXPECT_FALSE(logger.write_failed());
+    EXPECT_EQ(logger.error(), "");
+}
+
 TEST_F(LoggerFile, CloseDrainsEveryQueuedRecord)
 {
     std::vector<Bytes> datagrams;
@@ -178,7 +254,7 @@ TEST_F(LoggerFile, WriterAnnouncesStartAndDone)
 
 TEST_F(LoggerFile, ReopenForReadingAfterRecording)
 {
-    std::vector<Bytes> datagrams = {datagram(0), datagram(1), datagram(2)};
+    std::vector<Bytes> datagrams = {datagram(0, 1200, 0, 3), datagram(1, 1200, 0, 3), datagram(2, 1200, 0, 3)};
     Logger logger;
     const std::string name = record(logger, datagrams);
     ASSERT_TRUE(logger.open({name, true}));
@@ -195,9 +271,12 @@ TEST_F(LoggerFile, ReopenForReadingAfterRecording)
 
 namespace {
 
+// One record of a test file: a row (size above 1080) of a frame of `slots`
+// rows, or another datagram.
 struct Rec {
     uint16_t sequence;
     std::size_t size;
+    uint16_t slots = 3;
 };
 
 class LoggerIndex : public LoggerFile {
@@ -205,16 +284,18 @@ protected:
     // Writes a file of the given records and opens it for reading.
     void open_file(const std::vector<Rec>& records, const Bytes& tail = {})
     {
+        logger.close();
         Bytes file;
         payloads.clear();
         starts.clear();
         for (std::size_t i = 0; i < records.size(); ++i) {
             starts.push_back(file.size());
-            payloads.push_back(datagram(records[i].sequence, records[i].size, static_cast<uint32_t>(i)));
+            payloads.push_back(
+                datagram(records[i].sequence, records[i].size, static_cast<uint32_t>(i), records[i].slots));
             append(file, recording_files::record(1000 + static_cast<int64_t>(i), payloads.back()));
         }
         append(file, tail);
-        path = dir + "index.bin";
+        path = dir + "index" + std::to_string(files++) + ".bin";
         ASSERT_TRUE(write_file(path, file));
         size = file.size();
         logger.open({path, true});
@@ -242,6 +323,7 @@ protected:
     std::vector<uint64_t> starts;
     std::string path;
     uint64_t size = 0;
+    int files = 0;
 };
 
 }  // namespace
@@ -270,12 +352,41 @@ TEST_F(LoggerIndex, FrameWithMissingPacketIsDropped)
     EXPECT_EQ(drain().size(), 3u);
 }
 
-TEST_F(LoggerIndex, ShortRecordAfterFrameRemovesThatFrame)
+TEST_F(LoggerIndex, NothingAfterItsLastRowRemovesAWholeFrame)
 {
-    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0, 100}});
-    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{size}));
-    EXPECT_EQ(last(), 4294967295ull);
-    EXPECT_FALSE(logger.read_once(0));
+    // A short record after frame 0 of 3 keeps all three.
+    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0, 100}, {0, 1200}, {1, 1200}, {2, 1200},
+               {0, 1200}, {1, 1200}, {2, 1200}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[4], starts[7], size}));
+    EXPECT_TRUE(logger.read_once(0));
+    EXPECT_EQ(drain().size(), 4u);
+
+    // Frame 1 of 3 lost its slot 0 to garbling (sequence 0xFFFF): frames 0
+    // and 2 stay, frame 1's rows are read with frame 0.
+    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0xFFFF, 1200}, {1, 1200}, {2, 1200},
+               {0, 1200}, {1, 1200}, {2, 1200}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[6], size}));
+
+    // A run of garbled rows after whole frames leaves them all.
+    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0, 1200}, {1, 1200}, {2, 1200},
+               {0xFFFF, 1200}, {0xFFFF, 1200}, {0x7777, 1200}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[3], size}));
+}
+
+TEST_F(LoggerIndex, FrameCutOffBeforeItsLastRowIsNotAFrame)
+{
+    // Three whole frames, then the recording ends inside the fourth.
+    open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0, 1200}, {1, 1200}, {2, 1200},
+               {0, 1200}, {1, 1200}, {2, 1200}, {0, 1200}, {1, 1200}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[3], starts[6], size}));
+    EXPECT_EQ(last(), 2u);
+    EXPECT_TRUE(logger.read_once(2));
+    EXPECT_EQ(drain().size(), 5u);
+
+    // So is a frame that a new slot 0 cut short; a frame of one row ends at
+    // its start.
+    open_file({{0, 1200}, {1, 1200}, {0, 1200}, {1, 1200}, {2, 1200}, {0, 1200, 1}});
+    EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[2], starts[5], size}));
 }
 
 TEST_F(LoggerIndex, FrameBrokenTwiceRemovesOnlyItsOwnStart)
@@ -283,7 +394,7 @@ TEST_F(LoggerIndex, FrameBrokenTwiceRemovesOnlyItsOwnStart)
     // Frame 1 breaks at sequence 3 and again at 5; frame 0 stays indexed and
     // frame 1's records are read with it.
     open_file({{0, 1200}, {1, 1200}, {2, 1200}, {0, 1200}, {1, 1200}, {3, 1200}, {5, 1200},
-               {0, 1200}, {1, 1200}});
+               {0, 1200}, {1, 1200}, {2, 1200}});
     EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[7], size}));
     EXPECT_EQ(last(), 1u);
     EXPECT_TRUE(logger.read_once(0));
@@ -307,7 +418,7 @@ TEST_F(LoggerIndex, FrameWhoseStartWasLostLeavesTheFrameBeforeIndexed)
 
 TEST_F(LoggerIndex, PacketsBeforeTheFirstStartAreNotAFrame)
 {
-    open_file({{7, 1200}, {8, 1200}, {0, 1200}, {1, 1200}});
+    open_file({{7, 1200}, {8, 1200}, {0, 1200}, {1, 1200}, {2, 1200}});
     EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[2], size}));
 }
 
@@ -315,7 +426,7 @@ TEST_F(LoggerIndex, TruncatedLastRecordIsIgnored)
 {
     Bytes tail = header(5, 1200);
     tail.resize(tail.size() + 500, 0xAB);
-    open_file({{0, 1200}, {1, 1200}, {0, 1200}, {1, 1200}}, tail);
+    open_file({{0, 1200, 2}, {1, 1200, 2}, {0, 1200, 2}, {1, 1200, 2}}, tail);
     EXPECT_EQ(logger.frame_index(), (std::vector<uint64_t>{starts[0], starts[2], size}));
     EXPECT_EQ(logger.current_pos(), size - tail.size());
     // The scan's end-of-file state does not stop read_once.
@@ -355,7 +466,7 @@ TEST_F(LoggerIndex, ReadOnceOutsideReadModeReadsNothing)
 
 TEST_F(LoggerIndex, RawReadAtStreamPosition)
 {
-    open_file({{0, 1200}});
+    open_file({{0, 1200, 1}});
     EXPECT_TRUE(logger.read_once(0));
     unsigned char buffer[16];
     EXPECT_FALSE(logger.read(buffer, sizeof(buffer)));  // at end of file: short read fails

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,34 +22,45 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Opens a logger in record mode on a FIFO under the name it will choose.
-// Returns the read end (non-blocking), or -1.
+// Opens a logger in record mode and puts a FIFO in place of the file it
+// created (the recorder creates its file itself and never opens one that
+// exists): the test finds the recorder's descriptor of that file and lays
+// the FIFO's write end over it. Returns the read end (non-blocking), or -1.
 int open_on_fifo(VELKOR::Logger& logger, const std::string& prefix, std::string& path)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        path = VELKOR::Logger::record_file_name(prefix, local);
-        ::unlink(path.c_str());
-        if (::mkfifo(path.c_str(), 0600) != 0) {
-            return -1;
-        }
-        const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-        VELKOR::LOG_PROPS_T props;
-        props.file_path = prefix;
-        if (reader >= 0 && logger.open(props) && logger.file_name() == path) {
-            return reader;
-        }
-        // The second changed between naming and opening: try again.
-        logger.close();
-        if (reader >= 0) {
-            ::close(reader);
-        }
-        ::unlink(logger.file_name().c_str());
-        ::unlink(path.c_str());
+    VELKOR::LOG_PROPS_T props;
+    props.file_path = prefix;
+    if (!logger.open(props)) {
+        return -1;
     }
-    return -1;
+    struct stat created {};
+    if (::stat(logger.file_name().c_str(), &created) != 0) {
+        return -1;
+    }
+    path = prefix + "fifo";
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) != 0) {
+        return -1;
+    }
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    const int writer = ::open(path.c_str(), O_WRONLY);
+    bool placed = false;
+    for (int fd = 3; fd < 1024 && reader >= 0 && writer >= 0 && !placed; ++fd) {
+        struct stat st {};
+        if (fd != reader && fd != writer && ::fstat(fd, &st) == 0 && st.st_dev == created.st_dev &&
+            st.st_ino == created.st_ino) {
+            placed = ::dup2(writer, fd) == fd;
+        }
+    }
+    if (writer >= 0) {
+        ::close(writer);
+    }
+    ::unlink(logger.file_name().c_str());
+    if (!placed && reader >= 0) {
+        ::close(reader);
+        return -1;
+    }
+    return reader;
 }
 
 // Reads everything from the FIFO until the writer closes it.

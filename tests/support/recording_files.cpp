@@ -17,7 +17,7 @@ void put_le(Bytes& out, uint64_t value)
 }
 }  // namespace
 
-Bytes datagram(uint16_t sequence, std::size_t size, uint32_t tag)
+Bytes datagram(uint16_t sequence, std::size_t size, uint32_t tag, uint16_t slots)
 {
     Bytes payload(size);
     for (std::size_t i = 0; i < size; ++i) {
@@ -26,6 +26,10 @@ Bytes datagram(uint16_t sequence, std::size_t size, uint32_t tag)
     if (size >= 6) {
         payload[4] = static_cast<uint8_t>(sequence & 0xFF);
         payload[5] = static_cast<uint8_t>(sequence >> 8);
+    }
+    if (size >= 0xA2) {
+        payload[0xA0] = static_cast<uint8_t>(slots & 0xFF);
+        payload[0xA1] = static_cast<uint8_t>(slots >> 8);
     }
     return payload;
 }

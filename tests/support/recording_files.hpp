@@ -11,8 +11,9 @@ namespace recording_files {
 using Bytes = std::vector<uint8_t>;
 
 // A payload of `size` bytes whose frame sequence number (u16 LE at offset 4)
-// is `sequence`; the other bytes are a pattern derived from `tag`.
-Bytes datagram(uint16_t sequence, std::size_t size = 1200, uint32_t tag = 0);
+// is `sequence` and whose slots field (u16 LE at 0xA0, rows per frame) is
+// `slots`; the other bytes are a pattern derived from `tag`.
+Bytes datagram(uint16_t sequence, std::size_t size = 1200, uint32_t tag = 0, uint16_t slots = 56);
 
 // One record: i64 time (us), u64 length, payload.
 Bytes record(int64_t time_us, const Bytes& payload);

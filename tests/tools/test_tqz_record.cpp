@@ -126,6 +126,42 @@ TEST(TqzRecord, SecondsLimitTheRecording)
     EXPECT_GE(replayable_frames(r.out.substr(0, r.out.size() - 1), indexed), 3);
 }
 
+// A disk that fills (here the file size limit, 3.5 frames of the simulator)
+// stops the recording: exit 1 with the cause, a file of whole records only,
+// and every whole frame in it indexed.
+TEST(TqzRecord, AFullDiskStopsTheRecordingWithItsCause)
+{
+    const std::string dir = recording_files::fresh_dir("tqz_record_full");
+    VELKOR::SIM::SimOptions options;
+    options.fps = 20.0;
+    VELKOR::SIM::SimSensor sim(options);
+    ASSERT_TRUE(sim.start());
+    const tqz_run::Result r = tqz_run::shell("trap '' XFSZ; ulimit -f 4300; " + std::string(VELKOR_TQZ_BINARY) +
+                                             " record " + sensor(sim.port()) + " --out " + dir + " --frames 10");
+    sim.stop();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    ASSERT_NE(r.err.find("tqz record: recording stopped: File too large; the whole records written are in " + dir),
+              std::string::npos)
+        << r.err;
+    const std::string path = r.err.substr(r.err.rfind(' ') + 1, r.err.size() - r.err.rfind(' ') - 2);
+
+    const auto recorded = payloads(path);
+    uint64_t bytes = 0;
+    int whole = 0; // runs of rows 0..55 in order
+    int run = 0;
+    for (const auto& p : recorded) {
+        bytes += 16 + p.size();
+        const int row = p.size() > 1080 ? p[4] | (p[5] << 8) : -1;
+        run = row == 0 ? 1 : (run > 0 && row == run ? run + 1 : 0);
+        whole += run == 56 ? 1 : 0;
+    }
+    EXPECT_EQ(bytes, std::filesystem::file_size(path));
+    EXPECT_GE(whole, 2);
+    const tqz_run::Result info = tqz("info " + path + " --json");
+    EXPECT_EQ(nlohmann::json::parse(info.out)["frames"], whole) << info.out;
+}
+
 // Without a limit it records until interrupted, then closes the file as
 // after a limit: the path on stdout, exit 0.
 TEST(TqzRecord, RecordsUntilInterrupted)

@@ -5,15 +5,13 @@
 // with the first datagram the sensor sends; it closes after the stop command
 // and a moment for the datagrams still in flight, so the last frame in the
 // file is usually cut short by the stop. The file is named as the recorder
-// names it: DIR/"%m-%d-%H-%M-%S".bin in local time.
-
-#include <sys/stat.h>
+// names it: DIR/"%m-%d-%H-%M-%S".bin in local time, with "-1", "-2", ...
+// before ".bin" when another recording has that name already.
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -24,7 +22,6 @@
 #include "command.hpp"
 #include "link_options.hpp"
 #include "record_walk.hpp"
-#include "recording/logger.hpp"
 
 namespace {
 
@@ -36,7 +33,9 @@ const char kHelp[] = "usage: tqz record --sensor ADDR[:PORT] --out DIR [--frames
                      "                  [--local ADDR[:PORT]] [--timeout S]\n"
                      "\n"
                      "Records every UDP datagram the sensor sends into DIR/MM-DD-hh-mm-ss.bin\n"
-                     "(local time; DIR is created if missing) and prints that path on stdout.\n"
+                     "(local time; DIR is created if missing; MM-DD-hh-mm-ss-1.bin, ... when\n"
+                     "that name is taken) and prints that path on stdout. When a write fails\n"
+                     "(disk full) the recording stops and the tool exits 1 with the cause.\n"
                      "\n"
                      "  --sensor ADDR[:PORT]  the sensor's command address (port 2000 if none)\n"
                      "  --out DIR             directory of the recording\n"
@@ -134,27 +133,6 @@ bool prepare_dir(const std::string& dir, std::string& prefix, std::string& error
     return true;
 }
 
-// The file the recorder created: it names the file after the local time at
-// open, which lies between `before` and `after`. Of the names of that span,
-// the one modified last is this recording's.
-std::string recorded_file(const std::string& prefix, std::time_t before, std::time_t after)
-{
-    std::string best;
-    std::time_t best_mtime = 0;
-    for (std::time_t t = before; t <= after; ++t) {
-        std::tm local{};
-        localtime_r(&t, &local);
-        const std::string name = VELKOR::Logger::record_file_name(prefix, local);
-        struct stat st {};
-        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            (best.empty() || st.st_mtime >= best_mtime)) {
-            best = name;
-            best_mtime = st.st_mtime;
-        }
-    }
-    return best;
-}
-
 struct FileSummary {
     uint64_t records = 0;
     uint64_t bytes = 0;
@@ -222,15 +200,12 @@ int run_record(const tqz::Args& args)
         if (!tqz::connect_sensor(kName, lidar, o.sensor, o.local)) {
             return 1;
         }
-        const std::time_t before = std::time(nullptr);
-        const bool recording = lidar.record_start(prefix);
-        const std::time_t after = std::time(nullptr);
-        if (!recording) {
+        if (!lidar.record_start(prefix)) {
             lidar.record_stop();
             lidar.disconnect();
             return tqz::fail(kName, "cannot create a recording in " + o.dir);
         }
-        path = recorded_file(prefix, before, after);
+        path = lidar.recording_path();
         if (!lidar.run()) {
             lidar.stop();
             lidar.record_stop();
@@ -248,7 +223,7 @@ int run_record(const tqz::Args& args)
         const auto limit = std::chrono::duration<double>(o.seconds);
         VELKOR::LidarTQ::scene_t scene;
         bool stalled = false;
-        while (!g_stop_requested) {
+        while (!g_stop_requested && lidar.stats().recording_failed == 0) {
             const auto now = Clock::now();
             if (o.seconds > 0 && now - start >= limit) {
                 break;
@@ -271,9 +246,13 @@ int run_record(const tqz::Args& args)
         // Datagrams sent before the sensor took the stop are still on their way.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         lidar.record_stop();
+        // A failed write (disk full, I/O error) ended the recording, perhaps
+        // only while the last records were written out.
+        const bool failed = lidar.stats().recording_failed != 0;
+        const std::string failure = lidar.last_error();
         lidar.disconnect();
-        if (path.empty()) {
-            return tqz::fail(kName, "the recording in " + o.dir + " cannot be found");
+        if (failed) {
+            return tqz::fail(kName, failure + "; the whole records written are in " + path);
         }
         if (stalled) {
             const std::string waited =

@@ -502,6 +502,16 @@ void MainWindow::update_status() {
     }
     const sensor_worker::rates_t r = worker_->rates();
     status_->set_rates(r.sensor_fps, seconds > 0.0 ? shown / seconds : -1.0, r.loss_percent, r.megabytes_per_s);
+    if (recording_ && r.recording_failed)
+        recording_failed();
+}
+
+void MainWindow::recording_failed() {
+    QString why;
+    worker_->call([&](VELKOR::LidarTQ& sensor) { why = QString::fromStdString(sensor.last_error()); });
+    end_recording();
+    QMessageBox::warning(this, tr("Warning"),
+                         tr("%1. The file keeps what was written before.").arg(why), QMessageBox::Ok);
 }
 
 void MainWindow::get_main_connect_status(bool enable) {

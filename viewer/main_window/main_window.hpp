@@ -157,6 +157,8 @@ private:
     void fill_recent_menu();
     // Stops a running stream recording and reports it off to the play bar.
     void end_recording();
+    // A write to the recording failed: ends it and says why.
+    void recording_failed();
 
     Ui::MainWindow* ui;
     std::string play_path_8bit_;

@@ -226,6 +226,7 @@ void sensor_worker::update_rates(bool force) {
     r.sensor_fps = static_cast<double>(published > 0 ? published : scenes_ - last_scenes_) / s;
     if (datagrams + lost > 0)
         r.loss_percent = 100.0 * static_cast<double>(lost) / static_cast<double>(datagrams + lost);
+    r.recording_failed = now.recording_failed != 0;
     last_stats_ = now;
     last_scenes_ = scenes_;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -30,6 +30,8 @@ public:
         double sensor_fps = -1.0;
         double loss_percent = -1.0;
         double megabytes_per_s = -1.0;
+        // The recording stopped because a write to its file failed.
+        bool recording_failed = false;
     };
 
     sensor_worker(VELKOR::fw_status_callback_t fw_status, void* fw_user);
