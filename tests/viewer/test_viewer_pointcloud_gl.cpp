@@ -33,6 +33,19 @@ scene_t make_scene(int rows, int cols, float depth_ns) {
     return s;
 }
 
+// A wall 5 m ahead, 2 m wide and 1 m high, facing the camera.
+scene_t wall_scene() {
+    scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
+    for (int r = 0; r < 56; ++r)
+        for (int c = 0; c < 192; ++c) {
+            auto& p = s.pointcloud[r * 192 + c];
+            p.x = 5000.0;
+            p.y = (96 - c) * 10.0;
+            p.z = (28 - r) * 18.0;
+        }
+    return s;
+}
+
 cv::Mat solid(int rows, int cols, uint8_t r, uint8_t g, uint8_t b) {
     return cv::Mat(rows, cols, CV_8UC3, cv::Scalar(r, g, b));
 }
@@ -75,15 +88,7 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        // A wall 5 m ahead, 2 m wide and 1 m high.
-        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
-        for (int r = 0; r < 56; ++r)
-            for (int c = 0; c < 192; ++c) {
-                auto& p = s.pointcloud[r * 192 + c];
-                p.x = 5000.0;
-                p.y = (96 - c) * 10.0;
-                p.z = (28 - r) * 18.0;
-            }
+        scene_t s = wall_scene();
         set_range(view, 1, 0.0, 200.0);  // red
         view.updatePointCloud(s);
         QTest::qWait(200);
@@ -312,14 +317,7 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
-        for (int r = 0; r < 56; ++r)
-            for (int c = 0; c < 192; ++c) {
-                auto& p = s.pointcloud[r * 192 + c];
-                p.x = 5000.0;
-                p.y = (96 - c) * 10.0;
-                p.z = (28 - r) * 18.0;
-            }
+        scene_t s = wall_scene();
         s.depth[0] = 0.0f;  // one pixel without a return, at the origin
         view.updatePointCloud(s);
         QTest::qWait(100);
