@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/lidar_tq.hpp"
+#include "processing/processing_chain.hpp"
 #include "protocol/tcp_protocol.hpp"
 #include "session/frame_types.hpp"
 #include "util/bounded_queue.hpp"
@@ -30,8 +31,8 @@ using scene_t = VELKOR::LidarTQ::scene_t;
 // queues through which their traffic reaches the caller, the stream worker,
 // the recorder and the state of a firmware upload.
 //
-// Threads: the caller's thread runs every public operation and the replay
-// assembler; the TCP and UDP receive threads run the two callbacks; the stream
+// Threads: the caller's thread runs every public operation, the replay
+// assembler and the processing chain; the TCP and UDP receive threads run the two callbacks; the stream
 // worker assembles frames; the upload thread sends firmware.
 class DeviceSession {
 public:
@@ -117,6 +118,11 @@ public:
     // record_stop for its file name and for how it ended (read with
     // atomic_load: any thread may ask).
     std::shared_ptr<VELKOR::Logger> last_recording;
+
+    // The processing every scene of this session goes through, run by the
+    // thread that takes the scene; connect loads this sensor's walk-error
+    // coefficients into it.
+    processing_chain chain;
 
     VELKOR::fw_status_callback_t fw_status_callback = nullptr;
     void* fw_status_user = nullptr;

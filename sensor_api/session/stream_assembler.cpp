@@ -1,7 +1,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "processing/processing_chain.hpp"
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
 #include "session/frame_assembler.hpp"
@@ -86,7 +85,7 @@ bool DeviceSession::get_scene(scene_t& scene)
         return false;
     }
     fill_scene(*frame, scene);
-    run_processing_chain(scene);
+    chain.run(scene);
     return true;
 }
 

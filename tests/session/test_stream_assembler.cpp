@@ -5,7 +5,6 @@
 #include <string>
 #include <thread>
 
-#include "chain_state_guard.hpp"
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
 #include "recording/logger.hpp"
@@ -22,22 +21,16 @@ using VELKOR::SIM::make_synthetic_frame;
 namespace {
 
 // These tests check the scene as filled from the assembled frame, so every
-// correcting module of the processing chain (global offset included) is off
-// while they run; point generation does not touch depth or intensity.
-class RawSceneEnvironment : public testing::Environment {
+// correcting module of the session's processing chain (global offset
+// included) is off; point generation does not touch depth or intensity.
+class RawSession : public TQZ::DeviceSession {
 public:
-    void SetUp() override
+    RawSession()
     {
-        guard_ = std::make_unique<chain_state_guard>();
-        TQZ::set_signal_data_processing(false);
-        TQZ::shared_processing_chain().global_offset->enabled = false;
+        chain.set_signal_data_processing(false);
+        chain.global_offset->enabled = false;
     }
-    void TearDown() override { guard_.reset(); }
-
-private:
-    std::unique_ptr<chain_state_guard> guard_;
 };
-testing::Environment* const raw_scene_environment = testing::AddGlobalTestEnvironment(new RawSceneEnvironment);
 
 int count_of(const std::string& text, const std::string& needle)
 {
@@ -59,7 +52,7 @@ protected:
     void SetUp() override { session.run(); }
     void TearDown() override { session.stop(); }
 
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::scene_t scene;
 };
 
@@ -89,7 +82,7 @@ TEST_F(StreamWorker, FramesBecomeScenesInArrivalOrderAndOnlyOnce)
 
 TEST(FrameQueue, FourthFrameReplacesTheOldest)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::FrameAssembler assembler(session.slot_mask);
     std::vector<EncoderFrame> sent;
     for (uint32_t n = 0; n < 4; ++n) {
@@ -144,7 +137,7 @@ TEST_F(StreamWorker, StopEndsTheWorkerAndRunStartsItAgain)
 
 TEST(ReplayAssembler, AssemblesSynchronouslyFromTheLiveQueueWithoutAFile)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     session.recorder = std::make_shared<VELKOR::Logger>();  // present but not reading a file
     TQZ::scene_t scene;
     const EncoderFrame sent = make_synthetic_frame(6, 2);
@@ -173,7 +166,7 @@ TEST(ReplayAssembler, AssemblesSynchronouslyFromTheLiveQueueWithoutAFile)
 
 TEST(ReplayAssembler, GivesUpWhenNoFrameArrives)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     session.recorder = std::make_shared<VELKOR::Logger>();
     session.replay_wait_ms = 30;
     TQZ::scene_t scene;
@@ -191,7 +184,7 @@ TEST(ReplayAssembler, GivesUpWhenNoFrameArrives)
 
 TEST(ReplayAssembler, NegativeIndexOrNoRecorderIsTheOneArgumentForm)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::scene_t scene;
     for (const auto& d : encode_frame(make_synthetic_frame(1, 2))) {
         session.packet_queue.push(d);
@@ -217,7 +210,7 @@ TEST(ReplayAssembler, ReplaysFramesOfARecordingByIndex)
     const std::string path = recording_files::fresh_dir("replay_assembler") + "three.bin";
     ASSERT_TRUE(recording_files::write_file(path, file));
 
-    TQZ::DeviceSession session;
+    RawSession session;
     ASSERT_TRUE(session.play_start(path));
     uint64_t last = 0;
     ASSERT_TRUE(session.get_file_size(last));
