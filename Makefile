@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python package test-package clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python bench-viewer package test-package clean
 
 all: build
 
@@ -103,6 +103,10 @@ test-package: package
 
 bench: build
 	$(BUILD)/bench/velkor_bench
+
+# Nimbra Studio's CPU at 10 and 20 fps against a bare PCL window (Xvfb).
+bench-viewer: build
+	bash bench/viewer/viewer_cpu.sh $(BUILD)
 
 # Iterating a recording in Python against the C++ replay loop, same file, same run.
 bench-python: build
