@@ -15,9 +15,9 @@ using scene_t = VELKOR::LidarTQ::scene_t;
 // Each iteration starts from a freshly filled 56 x 192 scene, as get_scene
 // hands it to the chain; the refill is outside the timing.
 template <class Run>
-void run_frames(benchmark::State& state, bool processing, Run run)
+void run_frames(benchmark::State& state, TQZ::processing_chain& chain, bool processing, Run run)
 {
-    TQZ::set_signal_data_processing(processing);
+    chain.set_signal_data_processing(processing);
     const scene_t input = chain_scenes::realistic_scene(3);
     scene_t scene = input;
     run(scene);  // first frame builds the tables
@@ -30,7 +30,6 @@ void run_frames(benchmark::State& state, bool processing, Run run)
         benchmark::ClobberMemory();
     }
     state.counters["cols"] = scene.cols;
-    TQZ::set_signal_data_processing(true);
 }
 
 // Time of one frame of `run` from a fresh copy of `input`, in us.
@@ -52,18 +51,18 @@ double median(std::vector<double> values)
 
 void BM_Chain_Full(benchmark::State& state)
 {
-    run_frames(state, true, [](scene_t& s) { TQZ::run_processing_chain(s); });
+    TQZ::processing_chain chain;
+    run_frames(state, chain, true, [&](scene_t& s) { chain.run(s); });
     // The ratio of the plain transcription's median frame time to the
     // chain's, measured right here.
-    TQZ::set_signal_data_processing(true);
-    const reference_chain::settings settings = reference_chain::from_shared_chain();
+    const reference_chain::settings settings = reference_chain::from_chain(chain);
     const scene_t input = chain_scenes::realistic_scene(3);
     // Frame by frame in alternation, so that both see the same spells.
     std::vector<double> fast;
     std::vector<double> plain;
     scene_t scene = input;
     for (int i = 0; i < 101; ++i) {
-        fast.push_back(frame_us(input, scene, [](scene_t& s) { TQZ::run_processing_chain(s); }));
+        fast.push_back(frame_us(input, scene, [&](scene_t& s) { chain.run(s); }));
         plain.push_back(frame_us(input, scene, [&](scene_t& s) { reference_chain::run(s, settings); }));
     }
     state.counters["x_reference"] = median(plain) / median(fast);
@@ -71,14 +70,16 @@ void BM_Chain_Full(benchmark::State& state)
 
 void BM_Chain_Raw(benchmark::State& state)
 {
-    run_frames(state, false, [](scene_t& s) { TQZ::run_processing_chain(s); });
+    TQZ::processing_chain chain;
+    run_frames(state, chain, false, [&](scene_t& s) { chain.run(s); });
 }
 
 void BM_Chain_Reference(benchmark::State& state)
 {
-    TQZ::set_signal_data_processing(true);
-    const reference_chain::settings settings = reference_chain::from_shared_chain();
-    run_frames(state, true, [&](scene_t& s) { reference_chain::run(s, settings); });
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
+    const reference_chain::settings settings = reference_chain::from_chain(chain);
+    run_frames(state, chain, true, [&](scene_t& s) { reference_chain::run(s, settings); });
 }
 
 }  // namespace

@@ -16,12 +16,14 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "processing/processing_chain.hpp"
 #include "session/device_session.hpp"
 #include "sim_sensor.hpp"
 #include "transport/ext_interface_udp_client.hpp"
@@ -72,7 +74,7 @@ double cpu_of(const std::set<int>& ids)
 }
 
 struct Counting {
-    TQZ::DeviceSession* session;
+    TQZ::DeviceSession* session = nullptr;
     std::atomic<uint64_t> datagrams{0};
     static void callback(void* user, char* data, unsigned int length)
     {
@@ -153,5 +155,149 @@ void BM_LinkStream(benchmark::State& state)
 }
 
 BENCHMARK(BM_LinkStream)->Arg(20)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// What `sensors` simulated sensors at 20 fps cost together: CPU of every
+// thread the sessions and their consumers run (links, workers, get_scene with
+// the whole processing chain; the simulators' own threads are left out), and
+// the datagrams lost on the way.
+struct SensorsRun {
+    double cpu_s = 0.0;
+    double wall_s = 0.0;
+    uint64_t sent = 0;
+    uint64_t received = 0;
+    uint64_t frames_sent = 0;
+    uint64_t scenes = 0;
+    bool ok = true;
+};
+
+SensorsRun run_sensors(int sensors, double seconds)
+{
+    SensorsRun out;
+    std::vector<std::unique_ptr<VELKOR::SIM::SimSensor>> sims;
+    for (int k = 0; k < sensors; ++k) {
+        VELKOR::SIM::SimOptions options;
+        options.fps = 20.0;
+        options.seed = static_cast<uint32_t>(k + 1);
+        sims.push_back(std::make_unique<VELKOR::SIM::SimSensor>(options));
+        out.ok = out.ok && sims.back()->start();
+    }
+    const std::set<int> before = thread_ids();
+    std::vector<std::unique_ptr<TQZ::DeviceSession>> sessions;
+    std::vector<std::unique_ptr<Counting>> counts;
+    for (int k = 0; k < sensors && out.ok; ++k) {
+        sessions.push_back(std::make_unique<TQZ::DeviceSession>());
+        out.ok = sessions[k]->connect({"127.0.0.1", sims[k]->port()}, {"127.0.0.1", 0});
+        counts.push_back(std::make_unique<Counting>());
+        counts[k]->session = sessions[k].get();
+        sessions[k]->udp->registRecvCallback(&Counting::callback, counts[k].get());
+    }
+    if (!out.ok) {
+        return out;
+    }
+    // One consumer thread per sensor, taking and processing its scenes.
+    std::atomic<bool> consuming{true};
+    std::atomic<uint64_t> scenes{0};
+    std::vector<std::thread> consumers;
+    for (int k = 0; k < sensors; ++k) {
+        sessions[k]->run();
+        consumers.emplace_back([&, k] {
+            VELKOR::LidarTQ::scene_t scene;
+            while (consuming) {
+                if (sessions[k]->get_scene(scene)) {
+                    ++scenes;
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settle
+
+    std::set<int> ours;
+    for (int id : thread_ids()) {
+        if (before.count(id) == 0) {
+            ours.insert(id);
+        }
+    }
+    uint64_t sent0 = 0;
+    uint64_t received0 = 0;
+    uint64_t frames0 = 0;
+    for (int k = 0; k < sensors; ++k) {
+        sent0 += sims[k]->datagrams_sent();
+        received0 += counts[k]->datagrams;
+        frames0 += sims[k]->frames_sent();
+    }
+    const uint64_t scenes0 = scenes;
+    const double cpu0 = cpu_of(ours);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    out.cpu_s = cpu_of(ours) - cpu0;
+    out.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    out.scenes = scenes - scenes0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // in flight is not lost
+    for (int k = 0; k < sensors; ++k) {
+        out.sent += sims[k]->datagrams_sent();
+        out.received += counts[k]->datagrams;
+        out.frames_sent += sims[k]->frames_sent();
+    }
+    out.sent -= sent0;
+    out.received -= received0;
+    out.frames_sent -= frames0;
+
+    consuming = false;
+    for (auto& t : consumers) {
+        t.join();
+    }
+    for (int k = 0; k < sensors; ++k) {
+        sessions[k]->stop();
+        sessions[k]->disconnect();
+        sims[k]->stop();
+    }
+    return out;
+}
+
+// One sensor, then four, twice over; the counters compare the two in this
+// run: x_one_sensor is the CPU of four sensors over that of one (at most 4.4
+// is the aim), loss_pct_one and loss_pct_four the datagrams lost.
+void BM_FourSensors(benchmark::State& state)
+{
+    TQZ::set_signal_data_processing(true);
+    SensorsRun one;
+    SensorsRun four;
+    auto add = [](SensorsRun& total, const SensorsRun& run) {
+        total.cpu_s += run.cpu_s;
+        total.wall_s += run.wall_s;
+        total.sent += run.sent;
+        total.received += run.received;
+        total.frames_sent += run.frames_sent;
+        total.scenes += run.scenes;
+        total.ok = total.ok && run.ok;
+    };
+    for (auto _ : state) {
+        for (int round = 0; round < 2; ++round) {
+            add(one, run_sensors(1, 5.0));
+            add(four, run_sensors(4, 5.0));
+        }
+    }
+    if (!one.ok || !four.ok) {
+        state.SkipWithError("a simulator did not start or a connect failed");
+        return;
+    }
+    auto loss = [](const SensorsRun& r) {
+        return r.sent > 0 ? 100.0 * (1.0 - static_cast<double>(std::min(r.received, r.sent)) / r.sent) : 0.0;
+    };
+    const double cpu_one = one.cpu_s / one.wall_s;
+    const double cpu_four = four.cpu_s / four.wall_s;
+    state.counters["cpu_pct_one"] = 100.0 * cpu_one;
+    state.counters["cpu_pct_four"] = 100.0 * cpu_four;
+    state.counters["x_one_sensor"] = cpu_one > 0 ? cpu_four / cpu_one : 0.0;
+    state.counters["loss_pct_one"] = loss(one);
+    state.counters["loss_pct_four"] = loss(four);
+    state.counters["scenes_per_frame_one"] = one.frames_sent > 0 ? static_cast<double>(one.scenes) / one.frames_sent : 0;
+    state.counters["scenes_per_frame_four"] =
+        four.frames_sent > 0 ? static_cast<double>(four.scenes) / four.frames_sent : 0;
+}
+
+BENCHMARK(BM_FourSensors)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

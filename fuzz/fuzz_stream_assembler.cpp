@@ -4,15 +4,14 @@
 #include <cstdint>
 
 #include "fuzz_input.hpp"
-#include "processing/direction_tables.hpp"
 #include "processing/processing_chain.hpp"
 #include "session/frame_assembler.hpp"
 #include "session/scene_fill.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
-    static const bool tables = (TQZ::build_direction_tables(), true);
-    (void)tables;
+    // One chain for every input, as a session keeps one for all its frames.
+    static TQZ::processing_chain chain;
     std::atomic<uint64_t> slot_mask{0};
     TQZ::FrameAssembler assembler(slot_mask);
     VELKOR::LidarTQ::scene_t scene;
@@ -21,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             TQZ::Frame frame = assembler.publish_frame();
             if (frame) {
                 TQZ::fill_scene(*frame, scene);
-                TQZ::run_processing_chain(scene);
+                chain.run(scene);
             }
         }
     }

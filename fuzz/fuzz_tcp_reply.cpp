@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         nlohmann::json reply;
         while (session->get_setting(reply)) {
             try {
-                TQZ::load_walk_error_parameters(reply);
+                session->chain.load_walk_error_parameters(reply);
             } catch (const nlohmann::json::exception&) {
                 // connect reports these and goes on; so does this target.
             }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # man_page.sh PROGRAM VERSION SUMMARY OUT.1
 # Writes a man page made by help2man from PROGRAM --help. A program with
-# sub-commands (its --help lists them under "commands:") gets one section per
+# sub-commands (its --help lists them under "Commands:") gets one section per
 # sub-command, taken from PROGRAM CMD --help, so the page always follows the
 # options the program has. A program without --help gets its page from the
 # usage message it prints instead.
@@ -32,7 +32,7 @@ if [ "$help_ok" = 0 ]; then
 fi
 
 include=()
-commands=$(printf '%s\n' "$help_text" | sed -n '/^commands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
+commands=$(printf '%s\n' "$help_text" | sed -n '/^[Cc]ommands:/,/^$/{/^  [a-z]/{s/^  \([a-z][a-z0-9-]*\).*/\1/;p}}' | sort -u)
 for command in $commands; do
     text=$("$program" "$command" --help 2>&1) || continue
     [ -s "$work/include" ] || printf '[COMMANDS]\n' > "$work/include"

@@ -110,14 +110,11 @@ SimRoom::SimRoom(const SimOptions& options) : options_(options)
     time_model.offset_table = [](int row, int col) {
         return static_cast<double>(TQZ::offset_row_term(row) + TQZ::offset_column_term(col));
     };
-    // A process without a session (tqz sim) has not built the tables yet.
-    if (TQZ::azimuth_table[0] == 0.0f && TQZ::elevation_table[0] == 0.0f) {
-        TQZ::build_direction_tables();
-    }
+    const TQZ::direction_table_set& directions = TQZ::direction_tables();
     rays_.resize(static_cast<std::size_t>(kFrameRows) * kFrameCols * 3);
     for (int i = 0; i < kFrameRows * kFrameCols; ++i) {
-        const double az = TQZ::azimuth_table[i];
-        const double el = TQZ::elevation_table[i];
+        const double az = directions.azimuth[i];
+        const double el = directions.elevation[i];
         rays_[3 * i] = std::cos(el) * std::cos(az);
         rays_[3 * i + 1] = std::cos(el) * std::sin(az);
         rays_[3 * i + 2] = std::sin(el);

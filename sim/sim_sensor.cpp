@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <iostream>
 
 #include "sim_room.hpp"
 
@@ -170,21 +169,20 @@ void SimSensor::set_settings(const nlohmann::json& settings)
 }
 
 // Opens, binds and listens the command socket; port 0 lets the system choose.
-bool SimSensor::listen_on(uint16_t port)
+bool SimSensor::listen_on(uint16_t port, std::string& error)
 {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     if (inet_pton(AF_INET, options_.bind_ip.c_str(), &addr.sin_addr) != 1) {
-        std::cerr << "sim: not an IPv4 address: " << options_.bind_ip << std::endl;
+        error = "not an IPv4 address: " + options_.bind_ip;
         return false;
     }
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 4) != 0) {
-        std::cerr << "sim: cannot listen on " << options_.bind_ip << ":" << port << ": "
-                  << std::strerror(errno) << std::endl;
+        error = "cannot listen on " + options_.bind_ip + ":" + std::to_string(port) + ": " + std::strerror(errno);
         ::close(listen_fd_);
         listen_fd_ = -1;
         return false;
@@ -200,7 +198,7 @@ bool SimSensor::start()
     if (active_) {
         return true;
     }
-    if (!listen_on(static_cast<uint16_t>(options_.port))) {
+    if (!listen_on(static_cast<uint16_t>(options_.port), start_error_)) {
         return false;
     }
     sockaddr_in addr{};
@@ -260,7 +258,8 @@ void SimSensor::command_loop()
             listen_fd_ = -1;
             // The port was ours a moment ago; a failed bind is retried on
             // the next request rather than ending the loop.
-            if (!listen_on(port_)) {
+            std::string error;
+            if (!listen_on(port_, error)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 restart_requested_ = true;
                 continue;

@@ -115,9 +115,10 @@ public:
     SimSensor(const SimSensor&) = delete;
     SimSensor& operator=(const SimSensor&) = delete;
 
-    // Binds and listens, then serves on its own threads. False (with a line
-    // on stderr) when the address cannot be bound.
+    // Binds and listens, then serves on its own threads. False when the
+    // address cannot be bound; start_error() then says why.
     bool start();
+    std::string start_error() const { return start_error_; }
     // Closes every socket and joins the threads.
     void stop();
 
@@ -169,11 +170,12 @@ private:
     // True when the whole frame went out unchanged and in order.
     bool send_timed_frame(std::vector<std::vector<uint8_t>>& datagrams, const std::vector<int64_t>& times_us,
                           uint32_t& rng);
-    bool listen_on(uint16_t port);
+    bool listen_on(uint16_t port, std::string& error);
     void drop_client();
 
     SimOptions options_;
     uint16_t port_ = 0;
+    std::string start_error_;
     int listen_fd_ = -1;
     int udp_fd_ = -1;
 

@@ -81,6 +81,7 @@ bool Logger::open(const LOG_PROPS_T& props)
     }
     read_mode_ = props.read_mode;
     set_error("");
+    write_failed_ = false;
     bool result = false;
     if (read_mode_) {
         try {
@@ -124,7 +125,6 @@ bool Logger::open(const LOG_PROPS_T& props)
     } else if (open_ && !writer_) {
         records_queued_ = 0;
         records_written_ = 0;
-        write_failed_ = false;
         current_pos_ = 0;
         accepting_ = true;
         stop_ = false;

@@ -80,7 +80,7 @@ public:
     // True once a write to the recording failed (disk full, I/O error, file
     // size limit). The recording then stops: later records are not taken,
     // and the file keeps every record written whole and nothing of the
-    // record that failed. Cleared by the next open in record mode.
+    // record that failed. Cleared by the next open.
     bool write_failed() const { return write_failed_.load(); }
     // Why the last open failed or the recording stopped ("No space left on
     // device", ...); empty when neither happened since the last open.

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "bindings.hpp"
-#include "chain_access.hpp"
+#include "processing_hold.hpp"
 #include "recording_info.hpp"
 #include "scene_object.hpp"
 
@@ -60,7 +60,7 @@ public:
         bool assembled = false;
         {
             py::gil_scoped_release unlocked;
-            ChainAccess chain(lidar_, processing_);
+            ProcessingHold hold(lidar_, processing_);
             assembled = lidar_.get_scene(out->scene, static_cast<int>(index));
         }
         if (!assembled) {

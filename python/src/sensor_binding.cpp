@@ -14,7 +14,7 @@
 #include <pybind11/stl.h>
 
 #include "bindings.hpp"
-#include "chain_access.hpp"
+#include "processing_hold.hpp"
 #include "scene_object.hpp"
 
 namespace py = pybind11;
@@ -27,9 +27,9 @@ namespace {
 const char kUploadFinished[] = "FW_Upload_Finish!";
 const char kUploadThreadDone[] = "[Firmware] TQZ::fw_upload_thread_process : Done.";
 
-// The chain is shared with every other reader in the process: a wait holds
-// it for one slice at a time, so that a long wait for a live scene does not
-// stall the recordings other threads read.
+// A wait keeps the processing switch for one slice at a time, so that a long
+// wait for a live scene does not stall readers in other threads that want
+// the other processing setting.
 constexpr auto kWaitSlice = 50ms;
 
 std::chrono::steady_clock::duration seconds(double s)
@@ -143,7 +143,7 @@ public:
                 const auto left = deadline - std::chrono::steady_clock::now();
                 const auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::clamp<std::chrono::steady_clock::duration>(left, 0ms, kWaitSlice));
-                ChainAccess chain(lidar_, processing_);
+                ProcessingHold hold(lidar_, processing_);
                 got = lidar_.wait_scene(out->scene, slice);
                 if (got || slice <= 0ms || std::chrono::steady_clock::now() >= deadline) {
                     break;

@@ -1,13 +1,8 @@
 #include "processing/direction_tables.hpp"
 
 #include <cmath>
-#include <cstring>
-#include <mutex>
 
 namespace TQZ {
-
-float azimuth_table[kTableRows * kTableCols];
-float elevation_table[kTableRows * kTableCols];
 
 namespace {
 
@@ -26,29 +21,6 @@ double lens_distortion(double theta)
 {
     return theta * (1.0 - kK1 * std::pow(theta, 2) + kK2 * std::pow(theta, 4) - kK3 * std::pow(theta, 6) +
                     kK4 * std::pow(theta, 8));
-}
-
-struct direction_master {
-    float azimuth[kTableRows * kTableCols];
-    float elevation[kTableRows * kTableCols];
-};
-
-// The lens model is solved once per process; every later call only restores
-// the tables from this copy (they must never differ from it).
-const direction_master& master_tables()
-{
-    static direction_master master;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (int r = 0; r < kTableRows; ++r) {
-            for (int c = 0; c < kTableCols; ++c) {
-                const pixel_direction dir = lens_direction(r, c);
-                master.azimuth[r * kTableCols + c] = static_cast<float>(dir.azimuth);
-                master.elevation[r * kTableCols + c] = static_cast<float>(dir.elevation);
-            }
-        }
-    });
-    return master;
 }
 
 }  // namespace
@@ -81,17 +53,20 @@ pixel_direction lens_direction(int row, int col)
     return {azimuth, elevation, steps};
 }
 
-void build_direction_tables()
+const direction_table_set& direction_tables()
 {
-    const direction_master& master = master_tables();
-    // Skipping the copy when nothing changed keeps concurrent readers of the
-    // tables (another object's scene fill) free of writes.
-    if (std::memcmp(azimuth_table, master.azimuth, sizeof azimuth_table) != 0) {
-        std::memcpy(azimuth_table, master.azimuth, sizeof azimuth_table);
-    }
-    if (std::memcmp(elevation_table, master.elevation, sizeof elevation_table) != 0) {
-        std::memcpy(elevation_table, master.elevation, sizeof elevation_table);
-    }
+    static const direction_table_set tables = [] {
+        direction_table_set solved;
+        for (int r = 0; r < kTableRows; ++r) {
+            for (int c = 0; c < kTableCols; ++c) {
+                const pixel_direction dir = lens_direction(r, c);
+                solved.azimuth[r * kTableCols + c] = static_cast<float>(dir.azimuth);
+                solved.elevation[r * kTableCols + c] = static_cast<float>(dir.elevation);
+            }
+        }
+        return solved;
+    }();
+    return tables;
 }
 
 }  // namespace TQZ

@@ -1,9 +1,20 @@
 #include "processing/processing_chain.hpp"
 
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 
 namespace TQZ {
+
+namespace {
+
+// The last set_signal_data_processing call: its count since start-up times
+// two, plus one when it switched processing on; 0 before the first call.
+// Count and value in one word, so that a chain never takes one without the
+// other.
+std::atomic<uint64_t> g_processing_switch{0};
+
+}  // namespace
 
 processing_chain::processing_chain()
     : global_offset(std::make_shared<module_global_offset>()),
@@ -16,10 +27,21 @@ processing_chain::processing_chain()
 {
     back_beam_removal->enabled = false;
     second_echo_buffers.clear();
+    follow_processing_switch();
+}
+
+void processing_chain::follow_processing_switch()
+{
+    const uint64_t latest = g_processing_switch.load(std::memory_order_acquire);
+    if (latest != applied_switch_) {
+        set_signal_data_processing((latest & 1u) != 0);
+        applied_switch_ = latest;
+    }
 }
 
 void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
 {
+    follow_processing_switch();
     second_echo_buffers.resize(2);
     // Assignment reuses the module's storage, so an unchanged buffer size
     // costs no allocation per frame.
@@ -91,10 +113,6 @@ void processing_chain::set_signal_data_processing(bool enable)
 
 namespace {
 
-// Built when the library is loaded; members are declared in construction
-// order, so a failure part-way releases the modules already built.
-processing_chain g_processing_chain;
-
 // One "walk_err_param" element as a 32-bit float; false when it is not a
 // number or boolean, or is beyond the float range.
 bool to_coefficient(const nlohmann::json& element, float& out)
@@ -122,13 +140,17 @@ bool to_coefficient(const nlohmann::json& element, float& out)
 
 }  // namespace
 
-processing_chain& shared_processing_chain() { return g_processing_chain; }
+void set_signal_data_processing(bool enable)
+{
+    uint64_t seen = g_processing_switch.load(std::memory_order_relaxed);
+    uint64_t next = 0;
+    do {
+        next = ((seen >> 1) + 1) << 1 | (enable ? 1u : 0u);
+    } while (!g_processing_switch.compare_exchange_weak(seen, next, std::memory_order_release,
+                                                         std::memory_order_relaxed));
+}
 
-void run_processing_chain(VELKOR::LidarTQ::scene_t& scene) { g_processing_chain.run(scene); }
-
-void set_signal_data_processing(bool enable) { g_processing_chain.set_signal_data_processing(enable); }
-
-bool load_walk_error_parameters(const nlohmann::json& settings)
+bool processing_chain::load_walk_error_parameters(const nlohmann::json& settings)
 {
     std::vector<float> coefficients;
     bool well_formed = true;
@@ -152,7 +174,7 @@ bool load_walk_error_parameters(const nlohmann::json& settings)
     if (!well_formed) {
         coefficients.clear();
     }
-    g_processing_chain.walk_error->set_parameters(coefficients);
+    walk_error->set_parameters(coefficients);
     return well_formed;
 }
 

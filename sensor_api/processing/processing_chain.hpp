@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -19,21 +20,42 @@
 namespace TQZ {
 
 // The chain of processing modules every scene passes before get_scene
-// returns. One instance per process (shared_processing_chain()), built with
-// the defaults when the library is loaded: back-beam removal off, every other
-// module on. It takes no lock: callers drive it from one thread.
+// returns. Each session owns one, built with the defaults: back-beam removal
+// off, every other module on, the walk-error coefficients compiled in until
+// the session's sensor sends its own. It takes no lock: the thread that drives
+// the session drives its chain.
+//
+// The process-wide switch (set_signal_data_processing below) reaches every
+// chain: a chain built after a switch starts with it, and a chain that has
+// not yet seen the latest switch takes it before its next run. Module flags
+// set directly on a chain hold until the next switch.
 class processing_chain {
 public:
     processing_chain();
 
-    // Prepares the second-echo buffers and runs the modules over the scene in
-    // their fixed order; the modules' results are not consulted.
+    // Takes the latest process-wide switch, prepares the second-echo buffers
+    // and runs the modules over the scene in their fixed order; the modules'
+    // results are not consulted.
     void run(VELKOR::LidarTQ::scene_t& scene);
 
-    // Global offset always on; offset calibration, back-beam removal, walk
-    // error, adaptive threshold and depth completion follow `enable`; point
-    // generation always runs.
+    // This chain's flags: global offset always on; offset calibration,
+    // back-beam removal, walk error, adaptive threshold and depth completion
+    // follow `enable`; point generation always runs.
     void set_signal_data_processing(bool enable);
+
+    // Takes the process-wide switch if it changed since this chain last did;
+    // run() calls it first.
+    void follow_processing_switch();
+
+    // Loads "PL_Reg" -> "walk_err_param" of a settings document into this
+    // chain's walk-error module (numbers by value, booleans as 0 and 1). A
+    // document without that array, or with an array of another length than
+    // six, leaves the module a pass-through and is not an error. An element
+    // that is not a number or a boolean, or a number beyond the 32-bit float
+    // range, makes the document malformed: the module is left a pass-through
+    // as well (neither the defaults nor a partial list fit the device) and the
+    // result is false. Never throws.
+    bool load_walk_error_parameters(const nlohmann::json& settings);
 
     // Second-echo range and intensity images for back-beam removal; nothing
     // in the library fills them, so by default they are two empty lists.
@@ -59,24 +81,13 @@ private:
     // Depth completion and point generation in one pass, for the scenes on
     // which both would run; the same bits as the two modules in turn.
     depth_completion_points completion_points_;
+
+    // The process-wide switch as this chain last took it (0: none yet).
+    uint64_t applied_switch_ = 0;
 };
 
-// The process-wide chain.
-processing_chain& shared_processing_chain();
-
-// Runs the process-wide chain of processing modules over a scene in place.
-void run_processing_chain(VELKOR::LidarTQ::scene_t& scene);
-
-// Switches the correcting modules; global offset and point generation stay on.
+// The process-wide switch of the correcting modules of every session's chain
+// (global offset and point generation stay on); callable from any thread.
 void set_signal_data_processing(bool enable);
-
-// Loads "PL_Reg" -> "walk_err_param" of a settings document into the
-// walk-error module (numbers by value, booleans as 0 and 1). A document
-// without that array, or with an array of another length than six, leaves the
-// module a pass-through and is not an error. An element that is not a number
-// or a boolean, or a number beyond the 32-bit float range, makes the document
-// malformed: the module is left a pass-through as well (neither the defaults
-// nor a partial list fit the device) and the result is false. Never throws.
-bool load_walk_error_parameters(const nlohmann::json& settings);
 
 }  // namespace TQZ

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "processing/direction_tables.hpp"
 #include "processing/processing_chain.hpp"
 #include "protocol/json_error_report.hpp"
 #include "recording/logger.hpp"
@@ -24,7 +23,6 @@ DeviceSession::DeviceSession()
       command_frame(std::make_unique<VELKOR::_TCP_PROTOCOL_T>())
 {
     *command_frame = VELKOR::_TCP_PROTOCOL_T{};
-    build_direction_tables();
 }
 
 // Callers normally stop and disconnect first; whatever still runs is ended
@@ -77,12 +75,12 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
         }
     }
 
-    // A settings document whose walk-error coefficients are unusable (an
-    // element that is no number) leaves the walk-error module a pass-through:
-    // neither the defaults nor a partial list fit this sensor. The link
-    // itself is up, so connect still succeeds.
+    // The coefficients are this sensor's own and go to this session's chain
+    // only. A settings document whose walk-error coefficients are unusable
+    // leaves the module a pass-through: the link itself is up, so connect
+    // still succeeds.
     try {
-        if (!load_walk_error_parameters(reply)) {
+        if (!chain.load_walk_error_parameters(reply)) {
             VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "walk_err_param ignored";
         }
     } catch (const nlohmann::json::exception& error) {

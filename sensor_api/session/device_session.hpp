@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/lidar_tq.hpp"
+#include "processing/processing_chain.hpp"
 #include "protocol/tcp_protocol.hpp"
 #include "session/frame_assembler.hpp"
 #include "session/frame_types.hpp"
@@ -33,8 +34,8 @@ using scene_t = VELKOR::LidarTQ::scene_t;
 // queues through which their traffic reaches the caller, the stream worker,
 // the recorder and the state of a firmware upload.
 //
-// Threads: the caller's thread runs every public operation and the replay
-// assembler; the TCP and UDP receive threads run the two callbacks; the stream
+// Threads: the caller's thread runs every public operation, the replay
+// assembler and the processing chain; the TCP and UDP receive threads run the two callbacks; the stream
 // worker assembles frames; the upload thread sends firmware.
 class DeviceSession {
 public:
@@ -135,6 +136,11 @@ public:
     std::atomic<uint64_t> frames_dropped{0};
     std::atomic<uint64_t> deepest_packet_queue{0};
     assembly_counters flag_counts;
+
+    // The processing every scene of this session goes through, run by the
+    // thread that takes the scene; connect loads this sensor's walk-error
+    // coefficients into it.
+    processing_chain chain;
 
     VELKOR::fw_status_callback_t fw_status_callback = nullptr;
     void* fw_status_user = nullptr;

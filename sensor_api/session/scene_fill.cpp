@@ -22,6 +22,7 @@ void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene)
     scene.depth.resize(rows * pixel_cols);
     scene.intensity.resize(rows * pixel_cols);
     scene.pointcloud.resize(rows * pixel_cols);
+    const direction_table_set& directions = direction_tables();
 
     for (std::size_t r = 0; r < rows; ++r) {
         const FrameRow& row = frame.rows[r];
@@ -49,8 +50,8 @@ void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene)
             // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
             VELKOR::LidarTQ::point_t point;
             if (r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols)) {
-                point.azimuth = azimuth_table[r * kTableCols + j];
-                point.elevation = elevation_table[r * kTableCols + j];
+                point.azimuth = directions.azimuth[r * kTableCols + j];
+                point.elevation = directions.elevation[r * kTableCols + j];
             }
             scene.pointcloud[at] = point;
         }

@@ -1,7 +1,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "processing/processing_chain.hpp"
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
 #include "session/frame_assembler.hpp"
@@ -83,7 +82,7 @@ bool DeviceSession::get_scene(scene_t& scene)
         return false;
     }
     fill_scene(*frame, scene);
-    run_processing_chain(scene);
+    chain.run(scene);
     return true;
 }
 
@@ -94,7 +93,7 @@ bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout
         return false;
     }
     fill_scene(*frame, scene);
-    run_processing_chain(scene);
+    chain.run(scene);
     return true;
 }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
+#include <thread>
 
 #include "processing/direction_tables.hpp"
 
@@ -9,12 +9,14 @@ namespace {
 
 constexpr double kDegPerRad = 180.0 / 3.14159265358979323846;
 
-double azimuth_deg(int r, int c) { return TQZ::azimuth_table[r * TQZ::kTableCols + c] * kDegPerRad; }
-double elevation_deg(int r, int c) { return TQZ::elevation_table[r * TQZ::kTableCols + c] * kDegPerRad; }
+double azimuth_deg(int r, int c) { return TQZ::direction_tables().azimuth[r * TQZ::kTableCols + c] * kDegPerRad; }
+double elevation_deg(int r, int c)
+{
+    return TQZ::direction_tables().elevation[r * TQZ::kTableCols + c] * kDegPerRad;
+}
 
 TEST(DirectionTables, TellingAnglesOfTheLensModel)
 {
-    TQZ::build_direction_tables();
     struct golden {
         int row, col;
         double azimuth, elevation;
@@ -32,7 +34,6 @@ TEST(DirectionTables, TellingAnglesOfTheLensModel)
 
 TEST(DirectionTables, FieldOfViewIsSymmetricAndNoPixelLooksAlongTheAxis)
 {
-    TQZ::build_direction_tables();
     for (int r = 0; r < TQZ::kTableRows; ++r) {
         for (int c = 0; c < TQZ::kTableCols; ++c) {
             ASSERT_FLOAT_EQ(azimuth_deg(r, c), -azimuth_deg(r, 191 - c));
@@ -56,16 +57,17 @@ TEST(DirectionTables, SolverStepsGrowTowardsTheCorners)
     EXPECT_EQ(TQZ::lens_direction(55, 191).steps, corner);
 }
 
-TEST(DirectionTables, RebuildRestoresTheSameBits)
+// The tables hold the lens model's angles rounded to 32 bits, whichever
+// thread first asks for them.
+TEST(DirectionTables, TheFirstCallSolvesThemOnceForEveryThread)
 {
-    TQZ::build_direction_tables();
-    float first[TQZ::kTableRows * TQZ::kTableCols];
-    std::memcpy(first, TQZ::azimuth_table, sizeof first);
-    TQZ::azimuth_table[100] = 42.0f;
-    TQZ::elevation_table[7] = -1.0f;
-    TQZ::build_direction_tables();
-    EXPECT_EQ(std::memcmp(first, TQZ::azimuth_table, sizeof first), 0);
-    EXPECT_EQ(TQZ::elevation_table[7], static_cast<float>(TQZ::lens_direction(0, 7).elevation));
+    const TQZ::direction_table_set* seen[2] = {nullptr, nullptr};
+    std::thread other([&] { seen[0] = &TQZ::direction_tables(); });
+    seen[1] = &TQZ::direction_tables();
+    other.join();
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_EQ(seen[1]->azimuth[100], static_cast<float>(TQZ::lens_direction(0, 100).azimuth));
+    EXPECT_EQ(seen[1]->elevation[7], static_cast<float>(TQZ::lens_direction(0, 7).elevation));
 }
 
 }  // namespace

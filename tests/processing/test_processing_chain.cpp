@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "chain_scenes.hpp"
-#include "chain_state_guard.hpp"
 #include "processing/processing_chain.hpp"
 #include "reference_chain.hpp"
 
@@ -22,7 +23,7 @@ uint32_t bits(float f)
 
 TEST(ProcessingChain, StartsWithTheDefaults)
 {
-    auto& chain = TQZ::shared_processing_chain();
+    TQZ::processing_chain chain;
     EXPECT_FALSE(chain.back_beam_removal->enabled);
     EXPECT_TRUE(chain.global_offset->enabled);
     EXPECT_TRUE(chain.offset_calibration->enabled);
@@ -53,27 +54,26 @@ TEST(ProcessingChain, StartsWithTheDefaults)
 
 TEST(ProcessingChain, SecondEchoBuffersAreTrimmedToTwoAndHandedOn)
 {
-    chain_state_guard guard;
-    auto& chain = TQZ::shared_processing_chain();
+    TQZ::processing_chain chain;
     chain.second_echo_buffers = {{1.0f, 2.0f}, {3.0f}, {4.0f}, {5.0f}};
     scene_t scene = chain_scenes::uniform_scene(100.0f, 500, 100);
-    TQZ::run_processing_chain(scene);
+    chain.run(scene);
     const std::vector<std::vector<float>> expected = {{1.0f, 2.0f}, {3.0f}};
     EXPECT_EQ(chain.second_echo_buffers, expected);
     EXPECT_EQ(chain.back_beam_removal->second_echo, expected);
 
     chain.second_echo_buffers.clear();
-    TQZ::run_processing_chain(scene);
+    chain.run(scene);
     EXPECT_EQ(chain.second_echo_buffers.size(), 2u);
     EXPECT_TRUE(chain.back_beam_removal->second_echo[0].empty());
 }
 
 TEST(ProcessingChain, WithProcessingOnAFrameLeaves576ColumnsWide)
 {
-    chain_state_guard guard;
-    TQZ::set_signal_data_processing(true);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
     scene_t scene = chain_scenes::realistic_scene(1);
-    TQZ::run_processing_chain(scene);
+    chain.run(scene);
     EXPECT_EQ(scene.rows, 56);
     EXPECT_EQ(scene.cols, 576);
     EXPECT_EQ(scene.depth.size(), 56u * 576);
@@ -93,10 +93,10 @@ TEST(ProcessingChain, WithProcessingOnAFrameLeaves576ColumnsWide)
 
 TEST(ProcessingChain, WithProcessingOffOnlyTheGlobalOffsetAppliesAndPointsAreStillMade)
 {
-    chain_state_guard guard;
-    TQZ::set_signal_data_processing(false);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(false);
     scene_t scene = chain_scenes::uniform_scene(100.0f, 0, 0);
-    TQZ::run_processing_chain(scene);
+    chain.run(scene);
     EXPECT_EQ(scene.cols, 192);
     ASSERT_EQ(scene.depth.size(), 56u * 192);
     const float expected = 100.0f - 4935.0f / 149.896225f;
@@ -112,14 +112,13 @@ TEST(ProcessingChain, WithProcessingOffOnlyTheGlobalOffsetAppliesAndPointsAreSti
 
 TEST(ProcessingChain, SwitchingBackOnEnablesAllSixModules)
 {
-    chain_state_guard guard;
-    auto& chain = TQZ::shared_processing_chain();
-    TQZ::set_signal_data_processing(false);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(false);
     EXPECT_TRUE(chain.global_offset->enabled);
     EXPECT_FALSE(chain.offset_calibration->enabled);
     EXPECT_FALSE(chain.depth_completion->enabled);
     chain.gen_pointcloud->enabled = false;  // not consulted and not touched
-    TQZ::set_signal_data_processing(true);
+    chain.set_signal_data_processing(true);
     EXPECT_TRUE(chain.back_beam_removal->enabled);
     EXPECT_TRUE(chain.offset_calibration->enabled);
     EXPECT_TRUE(chain.walk_error->enabled);
@@ -127,15 +126,49 @@ TEST(ProcessingChain, SwitchingBackOnEnablesAllSixModules)
     EXPECT_TRUE(chain.depth_completion->enabled);
     EXPECT_FALSE(chain.gen_pointcloud->enabled);
     scene_t scene = chain_scenes::uniform_scene(50.0f, 1000, 10);
-    TQZ::run_processing_chain(scene);
+    chain.run(scene);
     EXPECT_NE(scene.pointcloud[56 * 576 / 2 + 1].x, 0.0);
+}
+
+// The switch belongs to the process and cannot be taken back, so the child
+// process of a death test makes it. Chains built before and after it follow
+// it; a flag set on one chain holds until the next switch.
+TEST(ProcessingChain, TheProcessWideSwitchReachesEveryChain)
+{
+    EXPECT_EXIT(
+        {
+            auto check = [](bool holds, const char* what) {
+                if (!holds) {
+                    std::fprintf(stderr, "failed: %s\n", what);
+                    std::exit(1);
+                }
+            };
+            TQZ::processing_chain before;
+            before.walk_error->enabled = false;
+            scene_t scene = chain_scenes::uniform_scene(50.0f, 1000, 10);
+            before.run(scene);
+            check(!before.walk_error->enabled && scene.cols == 576, "own flag held");
+            TQZ::set_signal_data_processing(false);
+            TQZ::processing_chain after;
+            check(!after.offset_calibration->enabled && after.global_offset->enabled, "later chain starts off");
+            scene = chain_scenes::uniform_scene(50.0f, 1000, 10);
+            before.run(scene);
+            check(!before.depth_completion->enabled && scene.cols == 192, "earlier chain switched off");
+            TQZ::set_signal_data_processing(true);
+            scene = chain_scenes::uniform_scene(50.0f, 1000, 10);
+            after.run(scene);
+            check(after.back_beam_removal->enabled && after.walk_error->enabled && scene.cols == 576,
+                  "switched on again");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // The fast chain against the plain transcription, frame after frame through
 // the same scene object (as get_scene reuses the caller's scene).
-void expect_matches_reference(bool processing, int random_frames, int realistic_frames)
+void expect_matches_reference(TQZ::processing_chain& chain, bool processing, int random_frames, int realistic_frames)
 {
-    TQZ::set_signal_data_processing(processing);
+    chain.set_signal_data_processing(processing);
     scene_t fast;
     scene_t plain;
     for (int k = 0; k < random_frames + realistic_frames; ++k) {
@@ -143,8 +176,8 @@ void expect_matches_reference(bool processing, int random_frames, int realistic_
         const scene_t input = k < random_frames ? chain_scenes::random_scene(seed) : chain_scenes::realistic_scene(seed);
         fast = input;
         plain = input;
-        const reference_chain::settings settings = reference_chain::from_shared_chain();
-        TQZ::run_processing_chain(fast);
+        const reference_chain::settings settings = reference_chain::from_chain(chain);
+        chain.run(fast);
         reference_chain::run(plain, settings);
         ASSERT_TRUE(same_bits(fast, plain)) << "frame " << k << " processing " << processing;
     }
@@ -152,21 +185,20 @@ void expect_matches_reference(bool processing, int random_frames, int realistic_
 
 TEST(ProcessingChain, BitIdenticalToTheReferenceWithProcessingOn)
 {
-    chain_state_guard guard;
-    expect_matches_reference(true, 60, 20);
+    TQZ::processing_chain chain;
+    expect_matches_reference(chain, true, 60, 20);
 }
 
 TEST(ProcessingChain, BitIdenticalToTheReferenceWithProcessingOff)
 {
-    chain_state_guard guard;
-    expect_matches_reference(false, 30, 10);
+    TQZ::processing_chain chain;
+    expect_matches_reference(chain, false, 30, 10);
 }
 
 TEST(ProcessingChain, BitIdenticalWithBackBeamRemovalAndOtherCoefficients)
 {
-    chain_state_guard guard;
-    auto& chain = TQZ::shared_processing_chain();
-    TQZ::set_signal_data_processing(true);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
     chain.back_beam_removal->set_parameters({60.0f, 800.0f, 300.0f});
     std::mt19937 rng(5);
     std::vector<float> range(56 * 192), strength(56 * 192);
@@ -175,27 +207,27 @@ TEST(ProcessingChain, BitIdenticalWithBackBeamRemovalAndOtherCoefficients)
         strength[i] = static_cast<float>(rng() % 70000) - 1000.0f;
     }
     chain.second_echo_buffers = {range, strength};
-    expect_matches_reference(true, 20, 5);
+    expect_matches_reference(chain, true, 20, 5);
 
     // Coefficients as a device might send them: the tables follow.
     chain.walk_error->set_parameters({-50000.0f, 0.2f, 50001.5f, 0.20002f, 1000.0f, 650.0f});
     chain.adaptive_threshold->set_parameters({0, 0, 0, 0, 0, -1e-4f, 0.6f, 25.0f});
-    expect_matches_reference(true, 20, 5);
+    expect_matches_reference(chain, true, 20, 5);
     chain.adaptive_threshold->set_parameters({1e-20f, 1e-15f, 0, 0, 0, 0, 0.6f, 25.0f});
-    expect_matches_reference(true, 10, 0);
+    expect_matches_reference(chain, true, 10, 0);
 }
 
 TEST(ProcessingChain, CallerAnglesAreHonouredFrameAfterFrame)
 {
-    chain_state_guard guard;
-    TQZ::set_signal_data_processing(false);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(false);
     for (int k = 0; k < 3; ++k) {
         scene_t fast = chain_scenes::realistic_scene(7);
         fast.pointcloud[k * 10].azimuth = 0.5 + k;
         fast.pointcloud[k * 10 + 1].elevation = -0.25;
         scene_t plain = fast;
-        const auto settings = reference_chain::from_shared_chain();
-        TQZ::run_processing_chain(fast);
+        const auto settings = reference_chain::from_chain(chain);
+        chain.run(fast);
         reference_chain::run(plain, settings);
         ASSERT_TRUE(same_bits(fast, plain)) << k;
     }
@@ -206,8 +238,8 @@ TEST(ProcessingChain, CallerAnglesAreHonouredFrameAfterFrame)
 // a single row, a NaN direction, and shapes that it hands to the modules.
 TEST(ProcessingChain, ChangedDirectionsWithProcessingOnMatchTheReferenceFrameAfterFrame)
 {
-    chain_state_guard guard;
-    TQZ::set_signal_data_processing(true);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
     scene_t fast;
     scene_t plain;
     for (int k = 0; k < 8; ++k) {
@@ -223,8 +255,8 @@ TEST(ProcessingChain, ChangedDirectionsWithProcessingOnMatchTheReferenceFrameAft
         }
         fast = input;
         plain = input;
-        const auto settings = reference_chain::from_shared_chain();
-        TQZ::run_processing_chain(fast);
+        const auto settings = reference_chain::from_chain(chain);
+        chain.run(fast);
         reference_chain::run(plain, settings);
         ASSERT_TRUE(same_bits(fast, plain)) << "frame " << k;
     }
@@ -234,10 +266,9 @@ TEST(ProcessingChain, ChangedDirectionsWithProcessingOnMatchTheReferenceFrameAft
 // missing on its own must still give the reference's bits.
 TEST(ProcessingChain, EachCorrectionMissingOnItsOwnMatchesTheReference)
 {
-    chain_state_guard guard;
-    auto& chain = TQZ::shared_processing_chain();
+    TQZ::processing_chain chain;
     for (int missing = 0; missing < 5; ++missing) {
-        TQZ::set_signal_data_processing(true);
+        chain.set_signal_data_processing(true);
         chain.walk_error->set_parameters({-56548.832f, 0.17180148f, 56550.078f, 0.17181453f, 1258.0f, 702.8f});
         switch (missing) {
         case 0: chain.global_offset->set_parameters({4935.0f, 1.0f}); break;
@@ -252,8 +283,8 @@ TEST(ProcessingChain, EachCorrectionMissingOnItsOwnMatchesTheReference)
                 fast.ambient.resize(fast.ambient.size() / 2);  // too short for the threshold
             }
             scene_t plain = fast;
-            const auto settings = reference_chain::from_shared_chain();
-            TQZ::run_processing_chain(fast);
+            const auto settings = reference_chain::from_chain(chain);
+            chain.run(fast);
             reference_chain::run(plain, settings);
             ASSERT_TRUE(same_bits(fast, plain)) << "missing " << missing << " seed " << seed;
         }
@@ -286,8 +317,8 @@ scene_t random_shaped_scene(int rows, int cols, uint32_t seed)
 
 TEST(ProcessingChain, UnusualShapesWithProcessingOnMatchTheReference)
 {
-    chain_state_guard guard;
-    TQZ::set_signal_data_processing(true);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
     struct shape {
         int rows;
         int cols;
@@ -299,8 +330,8 @@ TEST(ProcessingChain, UnusualShapesWithProcessingOnMatchTheReference)
         for (uint32_t seed = 0; seed < 2; ++seed) {
             scene_t fast = random_shaped_scene(s.rows, s.cols, seed);
             scene_t plain = fast;
-            const auto settings = reference_chain::from_shared_chain();
-            TQZ::run_processing_chain(fast);
+            const auto settings = reference_chain::from_chain(chain);
+            chain.run(fast);
             reference_chain::run(plain, settings);
             ASSERT_TRUE(same_bits(fast, plain)) << s.rows << " x " << s.cols;
         }
@@ -312,8 +343,8 @@ TEST(ProcessingChain, UnusualShapesWithProcessingOnMatchTheReference)
     short_ambient.ambient.resize(short_ambient.ambient.size() - 1);
     for (scene_t* odd : {&longer, &short_ambient}) {
         scene_t plain = *odd;
-        const auto settings = reference_chain::from_shared_chain();
-        TQZ::run_processing_chain(*odd);
+        const auto settings = reference_chain::from_chain(chain);
+        chain.run(*odd);
         reference_chain::run(plain, settings);
         ASSERT_TRUE(same_bits(*odd, plain));
     }
@@ -323,14 +354,14 @@ TEST(ProcessingChain, UnusualShapesWithProcessingOnMatchTheReference)
 
 class WalkErrorLoader : public testing::Test {
 protected:
-    chain_state_guard guard;
-    std::vector<float>& loaded = TQZ::shared_processing_chain().walk_error->parameters;
+    TQZ::processing_chain chain;
+    std::vector<float>& loaded = chain.walk_error->parameters;
 };
 
 TEST_F(WalkErrorLoader, SixNumbersReplaceTheDefaults)
 {
     const auto doc = nlohmann::json::parse(R"({"PL_Reg": {"walk_err_param": [-5e4, 0.2, 50001, 0.2, 1000, 650.5]}})");
-    EXPECT_TRUE(TQZ::load_walk_error_parameters(doc));
+    EXPECT_TRUE(chain.load_walk_error_parameters(doc));
     EXPECT_EQ(loaded, (std::vector<float>{-5e4f, 0.2f, 50001.0f, 0.2f, 1000.0f, 650.5f}));
 }
 
@@ -338,7 +369,7 @@ TEST_F(WalkErrorLoader, IntegersUnsignedAndBooleansConvertByValue)
 {
     nlohmann::json doc;
     doc["PL_Reg"]["walk_err_param"] = {-3, 7u, true, false, 18446744073709551615u, 2.5};
-    EXPECT_TRUE(TQZ::load_walk_error_parameters(doc));
+    EXPECT_TRUE(chain.load_walk_error_parameters(doc));
     EXPECT_EQ(loaded, (std::vector<float>{-3.0f, 7.0f, 1.0f, 0.0f, 18446744073709551615.0f, 2.5f}));
 }
 
@@ -349,12 +380,12 @@ TEST_F(WalkErrorLoader, MissingOrMisshapenMemberLeavesAPassThrough)
                           R"({"PL_Reg": {"walk_err_param": [1, 2, 3, 4, 5, 6, 7]}})", R"([1, 2])", "null"};
     for (const char* text : docs) {
         SCOPED_TRACE(text);
-        TQZ::shared_processing_chain().walk_error->parameters = {1, 2, 3, 4, 5, 6};
-        EXPECT_TRUE(TQZ::load_walk_error_parameters(nlohmann::json::parse(text)));
+        chain.walk_error->parameters = {1, 2, 3, 4, 5, 6};
+        EXPECT_TRUE(chain.load_walk_error_parameters(nlohmann::json::parse(text)));
         EXPECT_NE(loaded.size(), 6u);
         scene_t scene = chain_scenes::uniform_scene(80.0f, 900, 0);
         const scene_t before = scene;
-        EXPECT_FALSE(TQZ::shared_processing_chain().walk_error->process(scene));
+        EXPECT_FALSE(chain.walk_error->process(scene));
         EXPECT_TRUE(same_bits(scene, before));
     }
 }
@@ -369,7 +400,7 @@ TEST_F(WalkErrorLoader, NonNumericElementIsMalformedAndNeverThrows)
     for (const char* text : docs) {
         SCOPED_TRACE(text);
         bool result = true;
-        EXPECT_NO_THROW(result = TQZ::load_walk_error_parameters(nlohmann::json::parse(text)));
+        EXPECT_NO_THROW(result = chain.load_walk_error_parameters(nlohmann::json::parse(text)));
         EXPECT_FALSE(result);
         EXPECT_TRUE(loaded.empty());
     }

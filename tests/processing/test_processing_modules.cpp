@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "chain_scenes.hpp"
-#include "chain_state_guard.hpp"
 #include "processing/processing_chain.hpp"
 
 namespace {
@@ -184,9 +183,8 @@ TEST(GenPointcloud, ZeroAndNegativeRanges)
 // leave a scene alone whose other image is too short.
 TEST(ShortImages, EveryModuleLeavesTheSceneUnchanged)
 {
-    chain_state_guard guard;
-    auto& chain = TQZ::shared_processing_chain();
-    TQZ::set_signal_data_processing(true);
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(true);
     chain.back_beam_removal->set_parameters({100.0f, 60000.0f, 0.0f});
     chain.back_beam_removal->second_echo = {std::vector<float>(10752, 200.0f), std::vector<float>(10752, 5.0f)};
     std::vector<TQZ::data_processing*> modules = {

@@ -476,6 +476,6 @@ TEST_F(FwUploadTest, TqzFirmwarePrintsEachStatusAndExitsZeroOnlyOnFinish)
         EXPECT_NE(out.find("FW_Upload_Json_Ack_Fail!\n"), std::string::npos) << out;
     }
     std::string out;
-    EXPECT_EQ(run_tqz("firmware " + path, out), 1);
-    EXPECT_EQ(run_tqz("firmware " + path + " --sensor 127.0.0.1:99999", out), 1);
+    EXPECT_EQ(run_tqz("firmware " + path, out), 2);
+    EXPECT_EQ(run_tqz("firmware " + path + " --sensor 127.0.0.1:99999", out), 2);
 }

@@ -1,5 +1,6 @@
 import json
 import os
+import threading
 import warnings
 
 import numpy as np
@@ -32,6 +33,27 @@ def test_frames_equal_tqz_export_value_for_value(recording, tmp_path, processing
         assert np.array_equal(table[:, 5], scene.elevation.ravel())
         assert np.array_equal(table[:, 6:9], scene.xyz.reshape(-1, 3))
     assert np.array_equal(rec[-12].depth, rec[len(rec) - 12].depth)
+
+
+def test_threads_reading_processed_and_raw_at_once_get_what_each_reads_alone(recording):
+    # The processing switch is one per process; readers of either kind in
+    # four threads must still each get their own kind, frame for frame.
+    frames = range(20)
+    alone = {p: [velkor.Recording(recording, processing=p)[i].depth.copy() for i in frames] for p in (True, False)}
+    got = []
+
+    def read(processing):
+        rec = velkor.Recording(recording, processing=processing)
+        got.append((processing, [rec[i].depth.copy() for _ in range(3) for i in frames]))
+
+    threads = [threading.Thread(target=read, args=(p,)) for p in (True, False, True, False)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert len(got) == 4
+    for processing, depths in got:
+        assert all(np.array_equal(d, alone[processing][k % len(frames)]) for k, d in enumerate(depths)), processing
 
 
 def test_save_writes_the_bytes_of_tqz_export(recording, tmp_path):

@@ -6,12 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include <sys/resource.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
+#include "file_size_limit.hpp"
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
 
@@ -193,13 +191,8 @@ TEST_F(LoggerFile, RecordingsStartedInOneSecondGetFilesOfTheirOwn)
 // written whole, cut back from the one that was written in part.
 TEST_F(LoggerFile, FailedWriteStopsTheRecordingAndKeepsWholeRecords)
 {
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 10000;  // 8 records of 1216 bytes and part of the 9th
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-
+    FileSizeLimit limit(10000);  // 8 records of 1216 bytes and part of the 9th
+    ASSERT_TRUE(limit.ok());
     Logger logger;
     const bool opened = logger.open({dir, false});
     for (int i = 0; i < 20 && opened; ++i) {
@@ -207,8 +200,7 @@ TEST_F(LoggerFile, FailedWriteStopsTheRecordingAndKeepsWholeRecords)
         logger.write(row.data(), row.size());
     }
     logger.close();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
+    limit.lift();
     ASSERT_TRUE(opened);
 
     EXPECT_TRUE(logger.write_failed());

@@ -48,19 +48,10 @@ _TQ_RANGE_T make_frame(std::size_t rows, std::size_t pixels, std::size_t ambient
     return frame;
 }
 
-// Distinct values in the direction tables for the test, rebuilt afterwards.
 class SceneFill : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        for (int i = 0; i < TQZ::kTableRows * TQZ::kTableCols; ++i) {
-            TQZ::azimuth_table[i] = 0.001f * i + 0.25f;
-            TQZ::elevation_table[i] = -0.0005f * i - 0.125f;
-        }
-    }
-    void TearDown() override { TQZ::build_direction_tables(); }
-
     VELKOR::LidarTQ::scene_t scene;
+    const TQZ::direction_table_set& directions = TQZ::direction_tables();
 };
 
 }  // namespace
@@ -103,8 +94,8 @@ TEST_F(SceneFill, AnglesComeFromTheTablesAtWidth192)
     for (int r : {0, 1, 27, 55}) {
         for (int j : {0, 50, 99}) {
             const auto& p = scene.pointcloud[r * 100 + j];
-            EXPECT_EQ(p.azimuth, static_cast<double>(TQZ::azimuth_table[r * 192 + j])) << r << "," << j;
-            EXPECT_EQ(p.elevation, static_cast<double>(TQZ::elevation_table[r * 192 + j])) << r << "," << j;
+            EXPECT_EQ(p.azimuth, static_cast<double>(directions.azimuth[r * 192 + j])) << r << "," << j;
+            EXPECT_EQ(p.elevation, static_cast<double>(directions.elevation[r * 192 + j])) << r << "," << j;
             EXPECT_EQ(p.spare, 0.0);
         }
     }

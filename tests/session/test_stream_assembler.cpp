@@ -5,7 +5,6 @@
 #include <string>
 #include <thread>
 
-#include "chain_state_guard.hpp"
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
 #include "loopback.hpp"
@@ -23,22 +22,16 @@ using VELKOR::SIM::make_synthetic_frame;
 namespace {
 
 // These tests check the scene as filled from the assembled frame, so every
-// correcting module of the processing chain (global offset included) is off
-// while they run; point generation does not touch depth or intensity.
-class RawSceneEnvironment : public testing::Environment {
+// correcting module of the session's processing chain (global offset
+// included) is off; point generation does not touch depth or intensity.
+class RawSession : public TQZ::DeviceSession {
 public:
-    void SetUp() override
+    RawSession()
     {
-        guard_ = std::make_unique<chain_state_guard>();
-        TQZ::set_signal_data_processing(false);
-        TQZ::shared_processing_chain().global_offset->enabled = false;
+        chain.set_signal_data_processing(false);
+        chain.global_offset->enabled = false;
     }
-    void TearDown() override { guard_.reset(); }
-
-private:
-    std::unique_ptr<chain_state_guard> guard_;
 };
-testing::Environment* const raw_scene_environment = testing::AddGlobalTestEnvironment(new RawSceneEnvironment);
 
 int count_of(const std::string& text, const std::string& needle)
 {
@@ -60,7 +53,7 @@ protected:
     void SetUp() override { session.run(); }
     void TearDown() override { session.stop(); }
 
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::scene_t scene;
 };
 
@@ -179,7 +172,7 @@ TEST_P(FlaggedBlock, EveryOtherPixelStaysInPlaceLiveAndInReplay)
     const Datagrams datagrams = flagged_frame(sent, slot);
     TQZ::scene_t scene;
 
-    TQZ::DeviceSession live;
+    RawSession live;
     live.run();
     const bool arrived = feed_session(live, datagrams, 1) && live.get_scene(scene);
     live.stop();
@@ -192,7 +185,7 @@ TEST_P(FlaggedBlock, EveryOtherPixelStaysInPlaceLiveAndInReplay)
     }
     const std::string path = recording_files::fresh_dir("flagged_block") + std::to_string(slot) + ".bin";
     ASSERT_TRUE(recording_files::write_file(path, file));
-    TQZ::DeviceSession replay;
+    RawSession replay;
     ASSERT_TRUE(replay.play_start(path));
     TQZ::scene_t replayed;
     ASSERT_TRUE(replay.get_scene(replayed, 0));
@@ -204,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Slots, FlaggedBlock, testing::Values(0, 20));
 
 TEST(FrameQueue, FourthFrameReplacesTheOldest)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::FrameAssembler assembler(session.slot_mask);
     std::vector<EncoderFrame> sent;
     for (uint32_t n = 0; n < 4; ++n) {
@@ -261,7 +254,7 @@ TEST_F(StreamWorker, StopEndsTheWorkerAndRunStartsItAgain)
 // stream worker: an index asks for nothing while no file is open for playback.
 TEST(ReplayAssembler, WithoutAPlaybackFileTheLiveQueueIsLeftAlone)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     session.recorder = std::make_shared<VELKOR::Logger>();
     for (const auto& d : encode_frame(make_synthetic_frame(6, 2))) {
         session.packet_queue.push(d);
@@ -295,7 +288,7 @@ TEST(ReplayAssembler, GivesUpWhenTheFramesDatagramsRunOut)
 
 TEST(ReplayAssembler, NegativeIndexOrNoRecorderIsTheOneArgumentForm)
 {
-    TQZ::DeviceSession session;
+    RawSession session;
     TQZ::scene_t scene;
     for (const auto& d : encode_frame(make_synthetic_frame(1, 2))) {
         session.packet_queue.push(d);
@@ -321,7 +314,7 @@ TEST(ReplayAssembler, ReplaysFramesOfARecordingByIndex)
     const std::string path = recording_files::fresh_dir("replay_assembler") + "three.bin";
     ASSERT_TRUE(recording_files::write_file(path, file));
 
-    TQZ::DeviceSession session;
+    RawSession session;
     ASSERT_TRUE(session.play_start(path));
     uint64_t last = 0;
     ASSERT_TRUE(session.get_file_size(last));

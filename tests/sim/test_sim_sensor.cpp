@@ -330,8 +330,8 @@ static void expect_wall_pixels_on_the_back_wall(SimOptions o)
     int wall_pixels = 0;
     for (int r = 0; r < 56; ++r) {
         for (int c = 0; c < 192; ++c) {
-            const double az = TQZ::azimuth_table[r * 192 + c];
-            const double el = TQZ::elevation_table[r * 192 + c];
+            const double az = TQZ::direction_tables().azimuth[r * 192 + c];
+            const double el = TQZ::direction_tables().elevation[r * 192 + c];
             if (std::fabs(az) >= 0.1 || el < 0.15 || el > 0.28) {
                 continue;
             }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "processing/direction_tables.hpp"
 
@@ -12,7 +14,6 @@ namespace {
 
 scene_t empty_scene()
 {
-    TQZ::build_direction_tables();
     scene_t scene;
     scene.rows = kRows;
     scene.cols = kCols;
@@ -21,8 +22,8 @@ scene_t empty_scene()
     scene.intensity.assign(kRows * kCols, 0);
     scene.pointcloud.assign(kRows * kCols, VELKOR::LidarTQ::point_t{});
     for (int i = 0; i < kRows * kCols; ++i) {
-        scene.pointcloud[i].azimuth = TQZ::azimuth_table[i];
-        scene.pointcloud[i].elevation = TQZ::elevation_table[i];
+        scene.pointcloud[i].azimuth = TQZ::direction_tables().azimuth[i];
+        scene.pointcloud[i].elevation = TQZ::direction_tables().elevation[i];
     }
     return scene;
 }
@@ -83,8 +84,8 @@ scene_t realistic_scene(uint32_t seed)
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c < kCols; ++c) {
             const int i = r * kCols + c;
-            const double az = TQZ::azimuth_table[i];
-            const double el = TQZ::elevation_table[i];
+            const double az = TQZ::direction_tables().azimuth[i];
+            const double el = TQZ::direction_tables().elevation[i];
             // Unit ray: x forward, y left, z up.
             const double dx = std::cos(el) * std::cos(az);
             const double dy = std::cos(el) * std::sin(az);
@@ -133,3 +134,20 @@ scene_t realistic_scene(uint32_t seed)
 }
 
 }  // namespace chain_scenes
+
+namespace {
+
+template <class T>
+bool same_vector_bits(const std::vector<T>& a, const std::vector<T>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+}  // namespace
+
+bool same_bits(const VELKOR::LidarTQ::scene_t& a, const VELKOR::LidarTQ::scene_t& b)
+{
+    return a.rows == b.rows && a.cols == b.cols && same_vector_bits(a.ambient, b.ambient) &&
+           same_vector_bits(a.depth, b.depth) && same_vector_bits(a.intensity, b.intensity) &&
+           same_vector_bits(a.pointcloud, b.pointcloud);
+}

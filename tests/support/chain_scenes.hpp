@@ -30,3 +30,10 @@ scene_t random_scene(uint32_t seed);
 scene_t realistic_scene(uint32_t seed);
 
 }  // namespace chain_scenes
+
+// True when two scenes carry the same bits in every field.
+bool same_bits(const VELKOR::LidarTQ::scene_t& a, const VELKOR::LidarTQ::scene_t& b);
+
+namespace chain_scenes {
+
+}  // namespace chain_scenes

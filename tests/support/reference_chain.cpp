@@ -11,9 +11,8 @@
 
 namespace reference_chain {
 
-settings from_shared_chain()
+settings from_chain(const TQZ::processing_chain& chain)
 {
-    const TQZ::processing_chain& chain = TQZ::shared_processing_chain();
     settings s;
     s.back_beam_enabled = chain.back_beam_removal->enabled;
     s.global_offset_enabled = chain.global_offset->enabled;

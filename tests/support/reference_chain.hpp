@@ -30,8 +30,16 @@ struct settings {
     float ambient_gap = 400.0f;
 };
 
-// The flags, parameters and second-echo buffers of the process-wide chain.
-settings from_shared_chain();
+}  // namespace reference_chain
+
+namespace TQZ {
+class processing_chain;
+}
+
+namespace reference_chain {
+
+// The flags, parameters and second-echo buffers of a chain.
+settings from_chain(const TQZ::processing_chain& chain);
 
 // The whole chain in its fixed order.
 void run(scene_t& scene, const settings& s);

@@ -209,23 +209,24 @@ TEST(TqzRecord, FailuresAreOneClearLine)
     ASSERT_TRUE(sim.start());
     const struct {
         std::string args;
+        int status; // 2: bad usage, 1: failed at run time
         std::string message;
     } cases[] = {
-        {"record --out " + dir, "--sensor ADDR[:PORT] is required"},
-        {"record " + sensor(sim.port()), "--out DIR is required"},
-        {"record " + sensor(sim.port()) + " --out " + dir + " --frames 3 --seconds 1",
+        {"record --out " + dir, 2, "--sensor ADDR[:PORT] is required"},
+        {"record " + sensor(sim.port()), 2, "--out DIR is required"},
+        {"record " + sensor(sim.port()) + " --out " + dir + " --frames 3 --seconds 1", 2,
          "give --frames or --seconds, not both"},
-        {"record " + sensor(sim.port()) + " --out " + dir + " --frames 2.5",
-         "--frames needs a whole number, not '2.5'"},
-        {"record " + sensor(sim.port()) + " --out " + file, file + " is not a directory"},
-        {"record " + sensor(sim.port()) + " --out " + file + "/sub",
+        {"record " + sensor(sim.port()) + " --out " + dir + " --frames 2.5", 2,
+         "--frames needs a whole number from 1 to 1000000000, not '2.5'"},
+        {"record " + sensor(sim.port()) + " --out " + file, 1, file + " is not a directory"},
+        {"record " + sensor(sim.port()) + " --out " + file + "/sub", 1,
          "cannot create directory " + file + "/sub: Not a directory"},
-        {"record " + sensor(nobody) + " --out " + dir,
-         "cannot connect to 127.0.0.1:" + std::to_string(nobody)},
+        {"record " + sensor(nobody) + " --out " + dir, 1,
+         "cannot connect to 127.0.0.1:" + std::to_string(nobody) + ": connection refused"},
     };
     for (const auto& c : cases) {
         const tqz_run::Result r = tqz(c.args);
-        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_EQ(r.out, "") << c.args;
         EXPECT_EQ(r.err, "tqz record: " + c.message + "\n") << c.args;
     }
@@ -276,18 +277,19 @@ TEST(TqzSimReplay, RefusesWhatItCannotReplay)
     ASSERT_TRUE(recording_files::write_file(dir + "empty.bin", {}));
     const struct {
         std::string args;
+        int status; // 2: bad usage, 1: failed at run time
         std::string message;
     } cases[] = {
-        {"sim --replay " + dir + "missing.bin", "cannot open " + dir + "missing.bin"},
-        {"sim --replay " + dir + "empty.bin", dir + "empty.bin holds no datagram"},
-        {"sim --replay " + dir + "empty.bin --fps 10",
+        {"sim --replay " + dir + "missing.bin", 1, "cannot open " + dir + "missing.bin"},
+        {"sim --replay " + dir + "empty.bin", 1, dir + "empty.bin holds no datagram"},
+        {"sim --replay " + dir + "empty.bin --fps 10", 2,
          "--fps does not apply to --replay: the recording's time stamps pace it"},
-        {"sim --loop", "--loop and --speed need --replay FILE.bin"},
-        {"sim --replay " + dir + "empty.bin --speed 0", "--speed must be 0.01..100"},
+        {"sim --loop", 2, "--loop and --speed need --replay FILE.bin"},
+        {"sim --replay " + dir + "empty.bin --speed 0", 2, "--speed needs a number from 0.01 to 100, not '0'"},
     };
     for (const auto& c : cases) {
         const tqz_run::Result r = tqz(c.args);
-        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_EQ(r.err, "tqz sim: " + c.message + "\n") << c.args;
     }
 }

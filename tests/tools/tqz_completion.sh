@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # tqz_completion.sh COMPLETION_FILE
 # The bash completion made from tqz's help completes what a user types:
-# sub-commands, a sub-command's options, the words an option takes, the
-# positional words of a synopsis and file names.
+# sub-commands (also after tqz help), a sub-command's options, the words an
+# option takes, the positional words of a synopsis and file names.
 set -euo pipefail
 source "$1"
 work=$(mktemp -d)
@@ -31,6 +31,7 @@ expect "csv pcd ply" tqz export rec.bin --format ""
 expect "" tqz stream --sensor ""
 expect "--replay" tqz sim --fps 10 --re
 expect "get" tqz settings g
+expect "settings sim stream synth" tqz help s
 expect "$work/rec.bin" tqz sim --replay "$work/r"
 expect "$work/rec.bin" tqz info "$work/"
 echo "tqz completion: passed"

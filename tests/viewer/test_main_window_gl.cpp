@@ -22,6 +22,19 @@
 #include "panels/tool_user.hpp"
 #include "views/viewer_pointcloud.hpp"
 
+namespace {
+
+// Counts the repaints of the window it filters.
+struct RepaintCounter : QObject {
+    int repaints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        repaints += e->type() == QEvent::UpdateRequest;
+        return false;
+    }
+};
+
+}  // namespace
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 
@@ -141,13 +154,7 @@ private slots:
         emit w.send_main_data(scene);
         QTest::qWait(200);
 
-        struct RepaintCounter : QObject {
-            int repaints = 0;
-            bool eventFilter(QObject*, QEvent* e) override {
-                repaints += e->type() == QEvent::UpdateRequest;
-                return false;
-            }
-        } counter;
+        RepaintCounter counter;
         w.installEventFilter(&counter);
         const int scenes = 10;
         for (int i = 0; i < scenes; ++i) {
@@ -188,13 +195,7 @@ private slots:
         QVERIFY(w.opening());
         QVERIFY2(worst < 100, qPrintable(QString("a tick came %1 ms after the last").arg(worst)));
         QVERIFY(ticks >= 50);
-        struct RepaintCounter : QObject {
-            int repaints = 0;
-            bool eventFilter(QObject*, QEvent* e) override {
-                repaints += e->type() == QEvent::UpdateRequest;
-                return false;
-            }
-        } counter;
+        RepaintCounter counter;
         w.installEventFilter(&counter);
         for (int i = 0; i < 3; ++i) {
             w.update();

@@ -1,6 +1,8 @@
 // The main window's sensor operations against the simulated sensor running
 // in this process on 127.0.0.1: recording, setting files, flash write,
 // network change, firmware upload and the replay of what was recorded.
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include <QDir>
@@ -17,6 +19,7 @@
 #include <vtkLogger.h>
 
 #include "main_window/main_window.hpp"
+#include "file_size_limit.hpp"
 #include "modal_answerer.hpp"
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
@@ -202,6 +205,26 @@ private slots:
         QCOMPARE(answers.boxes.size(), size_t(1));
         record_button(rig.w)->click();
         QCOMPARE(bin_files(dir.path()).size(), 1);
+    }
+
+    // A write that fails (the disk full; here the file size limit) ends the
+    // recording with a warning that says why.
+    void failed_write_ends_the_recording_with_a_warning() {
+        Rig rig;
+        QVERIFY(rig.connect());
+        ModalAnswerer answers;
+        QTemporaryDir dir;
+        answers.answer_file(dir.path());
+        FileSizeLimit limit(200000);  // some 18 rows
+        QVERIFY(limit.ok());
+        record_button(rig.w)->click();
+        const bool warned = QTest::qWaitFor([&] { return !answers.boxes.empty(); }, 10000);
+        limit.lift();
+        QVERIFY(warned);
+        QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(answers.boxes[0].text,
+                 QString("Recording stopped: %1. The file keeps what was written before.").arg(std::strerror(EFBIG)));
+        QCOMPARE(record_button(rig.w)->toolTip(), QString("Record"));
     }
 
     void setting_file_is_applied_and_the_stream_resumes() {

@@ -1,6 +1,9 @@
 // Replays in the main window of recordings this test writes itself (the
-// simulated room, 20 frames a second, every datagram present): the replay
-// keys, a dropped file, and a second recording opened after the first.
+// simulated room, 20 frames a second, every datagram present): the pace at
+// 1x and 2x in displayed frames, the replay keys, a dropped file, and a
+// second recording opened after the first.
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -55,6 +58,35 @@ private slots:
         short_ = work_.filePath("short.bin");
         QVERIFY(sim_recording::write_room(long_.toStdString(), 100, 20.0));
         QVERIFY(sim_recording::write_room(short_.toStdString(), 20, 20.0, 2));
+    }
+
+    // The displayed rate over a whole pass of 100 frames: 20 fps at 1x and
+    // 40 at 2x, within 5 %.
+    void replay_runs_at_the_recorded_rate_times_the_speed() {
+        MainWindow w;
+        w.resize(1000, 750);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QElapsedTimer clock;
+        clock.start();
+        QVector<qint64> shown_ms;
+        connect(&w, &MainWindow::send_main_data, [&](VELKOR::LidarTQ::scene_t&) { shown_ms << clock.elapsed(); });
+        w.start_replay(long_);
+        QTRY_VERIFY(w.connected());
+        for (const double speed : {1.0, 2.0}) {
+            click(w, "btn_stop");
+            QTRY_COMPARE(frame_text(w), QString("Frame : [0/100]"));
+            w.play_bar()->findChild<QDoubleSpinBox*>("sb_speed")->setValue(speed);
+            QTest::qWait(100);
+            shown_ms.clear();
+            click(w, "btn_play");
+            QTRY_COMPARE_WITH_TIMEOUT(frame_text(w), QString("Frame : [100/100]"), 15000);
+            QTest::qWait(200);
+            QCOMPARE(shown_ms.size(), 100);  // every frame of the file, once
+            const double fps = 99.0 * 1000.0 / static_cast<double>(shown_ms.back() - shown_ms.front());
+            qInfo("speed %.1f: 100 frames displayed at %.2f fps", speed, fps);
+            QVERIFY2(std::abs(fps - 20.0 * speed) <= 1.0 * speed, qPrintable(QString::number(fps)));
+        }
     }
 
     // Home and End go to the first and last frame, Left and Right one frame

@@ -2,6 +2,8 @@
 #include <QtTest>
 
 #include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
+#include <QVTKOpenGLWindow.h>
 #include <vtkLogger.h>
 
 #include "views/viewer_pointcloud.hpp"
@@ -28,6 +30,19 @@ scene_t make_scene(int rows, int cols, float depth_ns) {
         s.pointcloud[i].y = -500.0;
         s.pointcloud[i].z = 250.0;
     }
+    return s;
+}
+
+// A wall 5 m ahead, 2 m wide and 1 m high, facing the camera.
+scene_t wall_scene() {
+    scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
+    for (int r = 0; r < 56; ++r)
+        for (int c = 0; c < 192; ++c) {
+            auto& p = s.pointcloud[r * 192 + c];
+            p.x = 5000.0;
+            p.y = (96 - c) * 10.0;
+            p.z = (28 - r) * 18.0;
+        }
     return s;
 }
 
@@ -73,19 +88,11 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        // A wall 5 m ahead, 2 m wide and 1 m high.
-        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
-        for (int r = 0; r < 56; ++r)
-            for (int c = 0; c < 192; ++c) {
-                auto& p = s.pointcloud[r * 192 + c];
-                p.x = 5000.0;
-                p.y = (96 - c) * 10.0;
-                p.z = (28 - r) * 18.0;
-            }
+        scene_t s = wall_scene();
         set_range(view, 1, 0.0, 200.0);  // red
         view.updatePointCloud(s);
         QTest::qWait(200);
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
         const QImage frame = widget->grabFramebuffer();
         int red = 0;
@@ -105,7 +112,7 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
         auto red_near_centre = [&] {
             const QImage frame = widget->grabFramebuffer();
@@ -310,27 +317,21 @@ private slots:
         view.resize(800, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        scene_t s = make_scene(56, 192, 5000.0f / 149.89622f);
-        for (int r = 0; r < 56; ++r)
-            for (int c = 0; c < 192; ++c) {
-                auto& p = s.pointcloud[r * 192 + c];
-                p.x = 5000.0;
-                p.y = (96 - c) * 10.0;
-                p.z = (28 - r) * 18.0;
-            }
+        scene_t s = wall_scene();
         s.depth[0] = 0.0f;  // one pixel without a return, at the origin
         view.updatePointCloud(s);
         QTest::qWait(100);
-        auto* widget = view.findChild<QVTKOpenGLNativeWidget*>("qvtkWidget");
+        auto* widget = view.findChild<QVTKOpenGLStereoWidget*>("qvtkWidget");
         QVERIFY(widget);
-        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+        QWindow* gl = widget->embeddedOpenGLWindow();
+        QTest::mouseClick(gl, Qt::LeftButton, Qt::NoModifier, QRect(QPoint(), gl->size()).center());
         QCOMPARE(view.picks().size(), size_t(1));
         QVERIFY2(std::abs(view.picks()[0].row - 28) <= 1 && std::abs(view.picks()[0].col - 96) <= 1,
                  view.pick_readout().c_str());
         // A drag turns the camera and picks nothing.
-        QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
-        QTest::mouseMove(widget, QPoint(160, 140));
-        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(160, 140));
+        QTest::mousePress(gl, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QTest::mouseMove(gl, QPoint(160, 140));
+        QTest::mouseRelease(gl, Qt::LeftButton, Qt::NoModifier, QPoint(160, 140));
         QCOMPARE(view.picks().size(), size_t(1));
     }
 
@@ -441,6 +442,7 @@ private slots:
     void capture_writes_cloud_and_screenshot() {
         viewer_pointcloud view;
         view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTemporaryDir dir;
         const QString base = dir.path() + "/scan";
         view.get_viewer_playmode_capture(base);  // no scene yet

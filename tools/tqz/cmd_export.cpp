@@ -21,13 +21,14 @@ namespace {
 
 const char kName[] = "export";
 const char kUsage[] = "export FILE.bin (--frame N | --all) --out PREFIX [--format pcd|ply|csv] [--raw]  "
-                      "write scenes (see tqz export --help)";
+                      "write scenes of a recording";
 const char kHelp[] =
-    "usage: tqz export FILE.bin (--frame N | --all) --out PREFIX [--format pcd|ply|csv] [--raw]\n"
+    "Usage: tqz export FILE.bin (--frame N | --all) --out PREFIX [OPTIONS]\n"
     "\n"
     "Replays frames of a recording and writes each scene to a file; prints the\n"
     "path of every file written.\n"
     "\n"
+    "Options:\n"
     "  --frame N     frame N of the recording's index (0 is the first)\n"
     "  --all         every frame of the index\n"
     "  --out PREFIX  --frame writes PREFIX.EXT (PREFIX as is when it already\n"
@@ -41,11 +42,15 @@ const char kHelp[] =
     "                row,col,depth_ns,intensity,azimuth_rad,elevation_rad,x_mm,y_mm,z_mm\n"
     "                with every value printed so that it reads back exactly\n"
     "  --raw         the scene as assembled, without the correcting modules\n"
+    "                (default: processed)\n"
     "\n"
     "Every pixel is written, a pixel without return as the point (0, 0, 0).\n"
     "With --all, frames that do not assemble (rows missing, cut short at the\n"
     "end of the recording) are skipped and named on stderr; the command fails\n"
-    "only when no frame could be written.\n";
+    "only when no frame could be written.\n"
+    "\n"
+    "Exit status: 0 when files were written, 1 when none could be, 2 for bad\n"
+    "usage.\n";
 
 using VELKOR::EXPORT::SceneFormat;
 
@@ -87,10 +92,9 @@ std::string parse(const tqz::Args& args, ExportOptions& o)
             return arg + " needs a value";
         }
         if (arg == "--frame") {
-            double number = 0;
-            if (!tqz::parse_number(value, number) || number < 0 || number > 2147483647.0 ||
-                number != static_cast<long>(number)) {
-                return "--frame needs a frame number 0 or more, not '" + value + "'";
+            long long number = 0;
+            if (!tqz::parse_whole(value, 0, 2147483647, number)) {
+                return tqz::bad_value(arg, "a frame number from 0 to 2147483647", value);
             }
             o.frame = static_cast<long>(number);
             have_frame = true;
@@ -125,16 +129,10 @@ std::string output_path(const ExportOptions& o, long frame)
 
 int run_export(const tqz::Args& args)
 {
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-    }
     ExportOptions o;
     const std::string error = parse(args, o);
     if (!error.empty()) {
-        return tqz::fail(kName, error);
+        return tqz::usage_error(kName, error);
     }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(o.file, ec)) {
@@ -206,6 +204,6 @@ int run_export(const tqz::Args& args)
     return 0;
 }
 
-const tqz::CommandRegistrar registrar({kName, kUsage, &run_export});
+const tqz::CommandRegistrar registrar({kName, kUsage, kHelp, &run_export});
 
 } // namespace

@@ -33,15 +33,15 @@ int run_info(const tqz::Args& args)
         if (arg == "--json") {
             as_json = true;
         } else if (!arg.empty() && arg[0] == '-') {
-            return tqz::fail("info", "unknown option " + arg);
+            return tqz::usage_error("info", "unknown option '" + arg + "'");
         } else if (path.empty()) {
             path = arg;
         } else {
-            return tqz::fail("info", "one file at a time");
+            return tqz::usage_error("info", "one file at a time");
         }
     }
     if (path.empty()) {
-        return tqz::fail("info", "usage: tqz info FILE.bin [--json]");
+        return tqz::usage_error("info", "usage: tqz info FILE.bin [--json]");
     }
     // A directory opens as a stream too, with a size no file has.
     std::error_code ec;
@@ -93,6 +93,16 @@ int run_info(const tqz::Args& args)
     return 0;
 }
 
-const tqz::CommandRegistrar registrar({"info", "info FILE.bin [--json]      what a recording holds", run_info});
+const char kHelp[] = "Usage: tqz info FILE.bin [OPTIONS]\n"
+                     "\n"
+                     "What a recording holds: records, bytes, datagram sizes, frames indexed,\n"
+                     "time span, frame rate, broken and truncated records.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --json  the same as one JSON object (default: text)\n"
+                     "\n"
+                     "Exit status: 0 on success, 1 when FILE cannot be read, 2 for bad usage.\n";
+
+const tqz::CommandRegistrar registrar({"info", "info FILE.bin [--json]  what a recording holds", kHelp, run_info});
 
 }  // namespace

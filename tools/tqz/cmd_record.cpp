@@ -8,10 +8,13 @@
 // names it: DIR/"%m-%d-%H-%M-%S".bin in local time, with "-1", "-2", ...
 // before ".bin" when another recording has that name already.
 
-#include <atomic>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,32 +32,28 @@ const char kName[] = "record";
 const char kUsage[] =
     "record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S] [--local ADDR[:PORT]] "
     "[--timeout S]  record the live stream, print the file's path";
-const char kHelp[] = "usage: tqz record --sensor ADDR[:PORT] --out DIR [--frames N | --seconds S]\n"
-                     "                  [--local ADDR[:PORT]] [--timeout S]\n"
+const char kHelp[] = "Usage: tqz record --sensor ADDR[:PORT] --out DIR [OPTIONS]\n"
                      "\n"
                      "Records every UDP datagram the sensor sends into DIR/MM-DD-hh-mm-ss.bin\n"
                      "(local time; DIR is created if missing; MM-DD-hh-mm-ss-1.bin, ... when\n"
                      "that name is taken) and prints that path on stdout. When a write fails\n"
                      "(disk full) the recording stops and the tool exits 1 with the cause.\n"
+                     "Without --frames or --seconds it records until SIGINT or SIGTERM (Ctrl-C),\n"
+                     "which end the recording as a limit does. A summary line goes to stderr.\n"
                      "\n"
-                     "  --sensor ADDR[:PORT]  the sensor's command address (port 2000 if none)\n"
+                     "Options:\n"
+                     "  --sensor ADDR[:PORT]  the sensor's IPv4 command address (port 2000 if none)\n"
                      "  --out DIR             directory of the recording\n"
                      "  --frames N            stop after N frames have arrived (the file then\n"
-                     "                        holds at least N complete frames)\n"
-                     "  --seconds S           stop after S seconds\n"
-                     "  --local ADDR[:PORT]   the PC's own address (default any, port chosen by\n"
-                     "                        the system)\n"
-                     "  --timeout S           give up when no frame arrives for S seconds\n"
+                     "                        holds at least N complete frames; default: no limit)\n"
+                     "  --seconds S           stop after S seconds (default: no limit)\n"
+                     "  --local ADDR[:PORT]   the PC's own IPv4 address (default 0.0.0.0: any,\n"
+                     "                        port 0: chosen by the system)\n"
+                     "  --timeout S           give up when no frame has arrived for S seconds\n"
                      "                        (default 10)\n"
-                     "Without --frames or --seconds it records until SIGINT or SIGTERM (Ctrl-C).\n"
-                     "A summary line goes to stderr; errors are one line on stderr and exit 1.\n";
-
-std::atomic<bool> g_stop_requested{false};
-
-void on_stop_signal(int)
-{
-    g_stop_requested = true;
-}
+                     "\n"
+                     "Exit status: 0 when the recording was made, 1 when it failed (one line on\n"
+                     "stderr), 2 for bad usage, 130 when Ctrl-C came before the recording began.\n";
 
 struct RecordOptions {
     VELKOR::IP_ADDRESS_T sensor;
@@ -72,7 +71,6 @@ std::string parse(const tqz::Args& args, RecordOptions& o)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string value;
-        double number = 0;
         if (arg != "--sensor" && arg != "--local" && arg != "--out" && arg != "--frames" &&
             arg != "--seconds" && arg != "--timeout") {
             return "unknown option '" + arg + "'";
@@ -81,26 +79,20 @@ std::string parse(const tqz::Args& args, RecordOptions& o)
             return arg + " needs a value";
         }
         std::string error;
-        if (tqz::parse_link_option(arg, value, o.sensor, o.local, have_sensor, error)) {
-            if (!error.empty()) {
-                return error;
-            }
-        } else if (arg == "--out") {
+        if (arg == "--out") {
             if (value.empty()) {
                 return "--out needs a directory";
             }
             o.dir = value;
-        } else if (!tqz::parse_number(value, number) || !(number > 0) || number > 1e9) {
-            return arg + " needs a positive number, not '" + value + "'";
         } else if (arg == "--frames") {
-            if (number != static_cast<long>(number)) {
-                return "--frames needs a whole number, not '" + value + "'";
-            }
-            o.frames = static_cast<long>(number);
-        } else if (arg == "--seconds") {
-            o.seconds = number;
+            error = tqz::parse_count(arg, value, o.frames);
+        } else if (arg == "--seconds" || arg == "--timeout") {
+            error = tqz::parse_seconds(arg, value, arg == "--seconds" ? o.seconds : o.timeout_s);
         } else {
-            o.timeout_s = number;
+            tqz::parse_link_option(arg, value, o.sensor, o.local, have_sensor, error);
+        }
+        if (!error.empty()) {
+            return error;
         }
     }
     if (!have_sensor) {
@@ -127,6 +119,10 @@ bool prepare_dir(const std::string& dir, std::string& prefix, std::string& error
         }
     } else if (!std::filesystem::is_directory(dir, ec)) {
         error = dir + " is not a directory";
+        return false;
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        error = "cannot write in " + dir + ": " + std::strerror(errno);
         return false;
     }
     prefix = dir.back() == '/' ? dir : dir + "/";
@@ -165,29 +161,20 @@ FileSummary summarise(const std::string& path)
 
 int run_record(const tqz::Args& args)
 {
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-    }
     RecordOptions o;
     std::string error = parse(args, o);
     if (!error.empty()) {
-        return tqz::fail(kName, error);
+        return tqz::usage_error(kName, error);
     }
     std::string prefix;
     if (!prepare_dir(o.dir, prefix, error)) {
         return tqz::fail(kName, error);
     }
 
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
+    // A stop signal ends the recording as a limit does; during the connect,
+    // before any file exists, it ends the command at once.
+    const tqz::StopSignals stop(kName);
+    const tqz::LibraryLog log(kName);
     std::string path;
     long frames = 0;
     double elapsed_s = 0.0;
@@ -197,8 +184,9 @@ int run_record(const tqz::Args& args)
         // Scenes are only counted here: the correcting modules would cost CPU
         // for nothing. The recording holds the raw datagrams either way.
         lidar.set_signal_data_processing(false);
-        if (!tqz::connect_sensor(kName, lidar, o.sensor, o.local)) {
-            return 1;
+        error = tqz::connect_sensor(lidar, o.sensor, o.local);
+        if (!error.empty()) {
+            return tqz::fail(kName, error);
         }
         if (!lidar.record_start(prefix)) {
             lidar.record_stop();
@@ -223,23 +211,28 @@ int run_record(const tqz::Args& args)
         const auto limit = std::chrono::duration<double>(o.seconds);
         VELKOR::LidarTQ::scene_t scene;
         bool stalled = false;
-        while (!g_stop_requested && lidar.stats().recording_failed == 0) {
+        while (!stop.requested() && lidar.stats().recording_failed == 0) {
             const auto now = Clock::now();
             if (o.seconds > 0 && now - start >= limit) {
                 break;
-            }
-            if (lidar.get_scene(scene)) {
-                last_frame = now;
-                if (++frames >= o.frames && o.frames > 0) {
-                    break;
-                }
-                continue;
             }
             if (now - last_frame >= timeout) {
                 stalled = true;
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            // Wakes at the next limit, or after kStopCheck to look for a stop.
+            auto wait = std::min(std::chrono::duration_cast<Clock::duration>(timeout - (now - last_frame)),
+                                 std::chrono::duration_cast<Clock::duration>(tqz::kStopCheck));
+            if (o.seconds > 0) {
+                wait = std::min(wait, std::chrono::duration_cast<Clock::duration>(limit - (now - start)));
+            }
+            if (lidar.wait_scene(scene, std::chrono::duration_cast<std::chrono::milliseconds>(wait) +
+                                            std::chrono::milliseconds(1))) {
+                last_frame = Clock::now();
+                if (++frames >= o.frames && o.frames > 0) {
+                    break;
+                }
+            }
         }
         elapsed_s = std::chrono::duration<double>(Clock::now() - start).count();
         lidar.stop();
@@ -284,6 +277,6 @@ int run_record(const tqz::Args& args)
     return 0;
 }
 
-const tqz::CommandRegistrar registrar({kName, kUsage, &run_record});
+const tqz::CommandRegistrar registrar({kName, kUsage, kHelp, &run_record});
 
 } // namespace

@@ -1,4 +1,9 @@
 // tqz settings get|apply FILE.json|save: the sensor's settings document.
+//
+// The sensor answers every settings command; apply and save wait for that
+// answer and fail when it says "result": false or does not come. The answer
+// lands in the session's general reply queue, which the LidarTQ handle does
+// not expose, so this command drives a session of its own.
 
 #include <chrono>
 #include <cstdio>
@@ -10,96 +15,181 @@
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
 #include "link_options.hpp"
+#include "session/device_session.hpp"
 
 namespace {
 
 const char kName[] = "settings";
+const char kUsage[] = "settings get|apply FILE.json|save --sensor ADDR[:PORT] [--local ADDR[:PORT]] "
+                      "[--timeout S]  read, send or store settings";
+const char kHelp[] =
+    "Usage: tqz settings get --sensor ADDR[:PORT] [OPTIONS]\n"
+    "  or:  tqz settings apply FILE.json --sensor ADDR[:PORT] [OPTIONS]\n"
+    "  or:  tqz settings save --sensor ADDR[:PORT] [OPTIONS]\n"
+    "\n"
+    "get prints the sensor's settings document (JSON) on stdout; apply sends\n"
+    "the settings of FILE.json to the sensor (live, until it restarts); save\n"
+    "makes the live settings permanent. apply and save print 'applied FILE' or\n"
+    "'saved' only when the sensor accepted them; a sensor answering\n"
+    "\"result\": false fails with its error text.\n"
+    "\n"
+    "Options:\n"
+    "  --sensor ADDR[:PORT]  the sensor's IPv4 command address (port 2000 if none)\n"
+    "  --local ADDR[:PORT]   the PC's own IPv4 address (default 0.0.0.0: any,\n"
+    "                        port 0: chosen by the system)\n"
+    "  --timeout S           how long to wait for the sensor's answer, in seconds\n"
+    "                        (default 10)\n"
+    "\n"
+    "Exit status: 0 when the sensor answered and agreed, 1 when it refused or\n"
+    "did not answer, 2 for bad usage, 130 after Ctrl-C.\n";
 
-int run_settings(const tqz::Args& args)
+// Takes the first reply that arrives in `queue` within `timeout`, giving up
+// early on a stop signal.
+bool wait_reply(VELKOR::BoundedQueue<nlohmann::json>& queue, nlohmann::json& reply, double timeout_s,
+                const tqz::StopSignals& stop)
 {
-    if (args.empty() || (args[0] != "get" && args[0] != "apply" && args[0] != "save")) {
-        return tqz::fail(kName, "expected get, apply FILE.json or save");
-    }
-    const std::string action = args[0];
-    std::size_t i = 1;
-    std::string file;
-    if (action == "apply") {
-        if (args.size() < 2 || args[1].rfind("--", 0) == 0) {
-            return tqz::fail(kName, "apply needs a JSON file");
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_s));
+    while (!stop.requested()) {
+        if (queue.pop(reply)) {
+            return true;
         }
-        file = args[1];
-        i = 2;
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return false;
+}
+
+// Empty when the sensor's answer accepts the command, else its error text.
+std::string refusal(const nlohmann::json& reply)
+{
+    const auto result = reply.is_object() ? reply.find("result") : reply.end();
+    if (!reply.is_object() || result == reply.end() || *result != false) {
+        return "";
+    }
+    const auto error = reply.find("error");
+    if (error != reply.end() && error->is_string() && !error->get_ref<const std::string&>().empty()) {
+        return error->get<std::string>();
+    }
+    return reply.dump();
+}
+
+struct SettingsOptions {
+    std::string action;
+    std::string file;
     VELKOR::IP_ADDRESS_T sensor;
     VELKOR::IP_ADDRESS_T local{"0.0.0.0", 0};
     double timeout_s = 10.0;
+};
+
+// Empty string on success, else the usage error.
+std::string parse(const tqz::Args& args, SettingsOptions& o)
+{
+    if (args.empty() || (args[0] != "get" && args[0] != "apply" && args[0] != "save")) {
+        return "expected get, apply FILE.json or save";
+    }
+    o.action = args[0];
+    std::size_t i = 1;
+    if (o.action == "apply") {
+        if (args.size() < 2 || args[1].rfind("--", 0) == 0) {
+            return "apply needs a JSON file";
+        }
+        o.file = args[1];
+        i = 2;
+    }
     bool have_sensor = false;
     for (; i < args.size(); ++i) {
         const std::string arg = args[i];
         std::string value;
+        std::string error;
+        if (arg != "--sensor" && arg != "--local" && arg != "--timeout") {
+            return "unknown option '" + arg + "'";
+        }
         if (!tqz::option_value(args, i, value)) {
-            return tqz::fail(kName, arg + " needs a value");
+            return arg + " needs a value";
         }
-        if (arg == "--sensor" && tqz::parse_endpoint(value, 2000, sensor)) {
-            have_sensor = true;
-        } else if (arg == "--local" && tqz::parse_endpoint(value, 0, local)) {
-        } else if (arg == "--timeout" && tqz::parse_number(value, timeout_s) && timeout_s >= 0) {
+        if (arg == "--timeout") {
+            error = tqz::parse_seconds(arg, value, o.timeout_s);
         } else {
-            return tqz::fail(kName, "bad option " + arg + " '" + value + "'");
+            tqz::parse_link_option(arg, value, o.sensor, o.local, have_sensor, error);
+        }
+        if (!error.empty()) {
+            return error;
         }
     }
-    if (!have_sensor) {
-        return tqz::fail(kName, "--sensor ADDR[:PORT] is required");
-    }
-
-    nlohmann::json document;
-    if (action == "apply" && !VELKOR::LidarTQ().json_read_from_file(file.c_str(), document)) {
-        return tqz::fail(kName, "cannot read JSON file '" + file + "'");
-    }
-
-    tqz::QuietLibraryOutput quiet;
-    VELKOR::LidarTQ lidar;
-    if (!tqz::connect_sensor(kName, lidar, sensor, local)) {
-        return 1;
-    }
-    int status = 0;
-    if (action == "get") {
-        // connect consumed the first settings reply; ask again for ours.
-        nlohmann::json settings;
-        bool got = lidar.json_read_from_memory();
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(timeout_s));
-        while (got && !lidar.get_setting(settings)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                got = false;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (got) {
-            std::fprintf(quiet.out, "%s\n", settings.dump(4).c_str());
-        } else {
-            status = tqz::fail(kName, "no settings reply from the sensor");
-        }
-    } else if (action == "apply") {
-        if (lidar.send_json(document)) {
-            std::fprintf(quiet.out, "applied %s\n", file.c_str());
-        } else {
-            status = tqz::fail(kName, "cannot send the settings");
-        }
-    } else if (lidar.json_write_to_memory()) {
-        std::fprintf(quiet.out, "saved\n");
-    } else {
-        status = tqz::fail(kName, "cannot send the save command");
-    }
-    lidar.disconnect();
-    return status;
+    return have_sensor ? "" : "--sensor ADDR[:PORT] is required";
 }
 
-const tqz::CommandRegistrar registrar({kName,
-                                        "settings get|apply FILE.json|save --sensor ADDR[:PORT] "
-                                        "[--local ADDR[:PORT]]  read, send or store settings",
-                                        &run_settings});
+int run_settings(const tqz::Args& args)
+{
+    SettingsOptions o;
+    std::string error = parse(args, o);
+    if (!error.empty()) {
+        return tqz::usage_error(kName, error);
+    }
+    nlohmann::json document;
+    if (o.action == "apply" && !VELKOR::LidarTQ().json_read_from_file(o.file.c_str(), document)) {
+        return tqz::fail(kName, "cannot read JSON file '" + o.file + "'");
+    }
 
-}  // namespace
+    const tqz::StopSignals stop(kName);
+    const tqz::LibraryLog log(kName);
+    tqz::QuietLibraryOutput quiet;
+    TQZ::DeviceSession session;
+    error = tqz::connect_sensor(session, o.sensor, o.local);
+    if (!error.empty()) {
+        return tqz::fail(kName, error);
+    }
+    // Answers that came unasked must not pass for the answer to our command.
+    nlohmann::json reply;
+    while (session.general_replies.pop(reply)) {
+    }
+    bool sent = false;
+    if (o.action == "get") {
+        // connect took the first settings reply; ask again for ours.
+        sent = session.json_read_from_memory();
+    } else if (o.action == "apply") {
+        sent = session.send_json(document);
+    } else {
+        sent = session.json_write_to_memory();
+    }
+    const bool answered =
+        sent && wait_reply(o.action == "get" ? session.setting_replies : session.general_replies, reply,
+                           o.timeout_s, stop);
+    session.disconnect();
+
+    if (stop.requested()) {
+        std::fprintf(stderr, "tqz %s: interrupted\n", kName);
+        return stop.exit_code();
+    }
+    if (!sent) {
+        return tqz::fail(kName, "cannot send the " + o.action + " command");
+    }
+    if (!answered) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", o.timeout_s);
+        return tqz::fail(kName, "the sensor did not answer the " + o.action + " command within " +
+                                    std::string(seconds) + " s");
+    }
+    if (o.action == "get") {
+        std::fprintf(quiet.out, "%s\n", reply.dump(4).c_str());
+        return tqz::kExitOk;
+    }
+    const std::string refused = refusal(reply);
+    if (!refused.empty()) {
+        return tqz::fail(kName, "the sensor refused the " + o.action + " command: " + refused);
+    }
+    if (o.action == "apply") {
+        std::fprintf(quiet.out, "applied %s\n", o.file.c_str());
+    } else {
+        std::fprintf(quiet.out, "saved\n");
+    }
+    return tqz::kExitOk;
+}
+
+const tqz::CommandRegistrar registrar({kName, kUsage, kHelp, &run_settings});
+
+} // namespace

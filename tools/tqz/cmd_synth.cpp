@@ -7,21 +7,24 @@
 #include <thread>
 
 #include "command.hpp"
+#include "option_parsing.hpp"
 #include "datagram_encoder.hpp"
 #include "session/device_session.hpp"
 
 namespace {
 
-bool parse_count(const std::string& text, long& out)
-{
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0) {
-        return false;
-    }
-    out = value;
-    return true;
-}
+const char kName[] = "synth";
+const char kHelp[] = "Usage: tqz synth [OPTIONS]\n"
+                     "\n"
+                     "Encodes synthetic frames as sensor datagrams and assembles them through\n"
+                     "the session's stream worker, without a network; prints one line per frame.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --frames N  how many frames (default 10)\n"
+                     "  --seed S    seed of the synthetic scene, 0 to 4294967295 (default 1)\n"
+                     "\n"
+                     "Exit status: 0 when every frame arrived, 1 when one did not, 2 for bad\n"
+                     "usage.\n";
 
 // Waits for the worker to publish the frame; false after `limit`.
 bool take_scene(TQZ::DeviceSession& session, TQZ::scene_t& scene, std::chrono::milliseconds limit)
@@ -39,16 +42,20 @@ bool take_scene(TQZ::DeviceSession& session, TQZ::scene_t& scene, std::chrono::m
 int run_synth(const tqz::Args& args)
 {
     long frames = 10;
-    long seed = 1;
+    uint32_t seed = 1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool has_value = i + 1 < args.size();
-        if (arg == "--frames" && has_value && parse_count(args[i + 1], frames)) {
-            ++i;
-        } else if (arg == "--seed" && has_value && parse_count(args[i + 1], seed)) {
-            ++i;
-        } else {
-            return tqz::fail("synth", "bad argument '" + arg + "' (usage: tqz synth [--frames N] [--seed S])");
+        std::string value;
+        if (arg != "--frames" && arg != "--seed") {
+            return tqz::usage_error(kName, "unknown option '" + arg + "'");
+        }
+        if (!tqz::option_value(args, i, value)) {
+            return tqz::usage_error(kName, arg + " needs a value");
+        }
+        const std::string error =
+            arg == "--frames" ? tqz::parse_count(arg, value, frames) : tqz::parse_seed(arg, value, seed);
+        if (!error.empty()) {
+            return tqz::usage_error(kName, error);
         }
     }
 
@@ -60,7 +67,7 @@ int run_synth(const tqz::Args& args)
     long arrived = 0;
     for (long n = 0; n < frames; ++n) {
         const VELKOR::SIM::EncoderFrame frame =
-            VELKOR::SIM::make_synthetic_frame(static_cast<uint32_t>(n), static_cast<uint32_t>(seed));
+            VELKOR::SIM::make_synthetic_frame(static_cast<uint32_t>(n), seed);
         for (int row = 0; row < frame.rows; ++row) {
             VELKOR::SIM::encode_slot_into(frame, row, VELKOR::SIM::EncoderOptions{}, datagram);
             session.packet_queue.push(datagram);
@@ -78,12 +85,13 @@ int run_synth(const tqz::Args& args)
     }
     session.stop();
     if (arrived != frames) {
-        return tqz::fail("synth", std::to_string(frames - arrived) + " of " + std::to_string(frames) +
+        return tqz::fail(kName, std::to_string(frames - arrived) + " of " + std::to_string(frames) +
                                       " frames did not arrive");
     }
     return 0;
 }
 
-const tqz::CommandRegistrar registrar({"synth", "synth [--frames N] [--seed S]   assemble synthetic frames", run_synth});
+const tqz::CommandRegistrar registrar({kName, "synth [--frames N] [--seed S]  assemble synthetic frames", kHelp,
+                                       run_synth});
 
 }  // namespace

@@ -1,11 +1,56 @@
 #include "link_options.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 
 namespace tqz {
+
+std::string parse_endpoint(const std::string& text, int default_port, int min_port, VELKOR::IP_ADDRESS_T& out)
+{
+    const std::size_t colon = text.rfind(':');
+    out.ip = text.substr(0, colon);
+    out.port = default_port;
+    in_addr address{};
+    if (out.ip.empty() || inet_pton(AF_INET, out.ip.c_str(), &address) != 1) {
+        return "not an IPv4 address";
+    }
+    if (colon != std::string::npos) {
+        long long port = 0;
+        if (!parse_whole(text.substr(colon + 1), min_port, 65535, port)) {
+            return "the port is not a whole number from " + std::to_string(min_port) + " to 65535";
+        }
+        out.port = static_cast<int>(port);
+    }
+    return "";
+}
+
+bool parse_link_option(const std::string& arg, const std::string& value, VELKOR::IP_ADDRESS_T& sensor,
+                       VELKOR::IP_ADDRESS_T& local, bool& have_sensor, std::string& error)
+{
+    error.clear();
+    std::string why;
+    if (arg == "--sensor") {
+        why = parse_endpoint(value, 2000, 1, sensor);
+        have_sensor = true;
+    } else if (arg == "--local") {
+        why = parse_endpoint(value, 0, 0, local);
+    } else {
+        return false;
+    }
+    if (!why.empty()) {
+        error = arg + " " + value + ": " + why;
+    }
+    return true;
+}
+
+std::string endpoint_text(const VELKOR::IP_ADDRESS_T& endpoint)
+{
+    return endpoint.ip + ":" + std::to_string(endpoint.port);
+}
 
 QuietLibraryOutput::QuietLibraryOutput()
 {
@@ -37,21 +82,37 @@ QuietLibraryOutput::~QuietLibraryOutput()
     std::fflush(out);
     ::dup2(saved_fd_, 1);
     if (out != stdout) {
-        std::fclose(out);  // closes saved_fd_
+        std::fclose(out); // closes saved_fd_
     } else {
         ::close(saved_fd_);
     }
 }
 
-bool connect_sensor(const std::string& command, VELKOR::LidarTQ& lidar, const VELKOR::IP_ADDRESS_T& sensor,
-                    const VELKOR::IP_ADDRESS_T& local)
+namespace {
+
+// Read by the libraries' threads; set before the handler is installed.
+const char* g_log_command = "";
+std::atomic<int> g_log_muted{0};
+
+void print_problems(void*, VELKOR::log_level_t level, const std::string& text)
 {
-    if (lidar.connect(sensor, local)) {
-        return true;
+    if (level == VELKOR::log_level_t::info || g_log_muted > 0) {
+        return;
     }
-    lidar.disconnect();
-    fail(command, "cannot connect to " + sensor.ip + ":" + std::to_string(sensor.port));
-    return false;
+    std::fprintf(stderr, "tqz %s: %s\n", g_log_command, text.c_str());
 }
 
-}  // namespace tqz
+} // namespace
+
+LibraryLog::LibraryLog(const char* command, VELKOR::log_handler_t handler)
+{
+    g_log_command = command;
+    VELKOR::LidarTQ::set_log_handler(handler != nullptr ? handler : &print_problems, nullptr);
+}
+
+LibraryLog::~LibraryLog() { VELKOR::LidarTQ::set_log_handler(nullptr, nullptr); }
+
+LibraryLog::Muted::Muted() { ++g_log_muted; }
+LibraryLog::Muted::~Muted() { --g_log_muted; }
+
+} // namespace tqz

@@ -1,75 +1,30 @@
 #pragma once
 
-// Argument helpers shared by the tqz commands that talk to a sensor.
+// Argument and link helpers shared by the tqz commands that talk to a sensor.
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
+#include "option_parsing.hpp"
+#include "stop_signals.hpp"
 
 namespace tqz {
 
-// "ADDR" or "ADDR:PORT" into an endpoint; false when the port is not a number
-// in 0..65535 or the address is empty.
-inline bool parse_endpoint(const std::string& text, int default_port, VELKOR::IP_ADDRESS_T& out)
-{
-    const std::size_t colon = text.rfind(':');
-    out.ip = text.substr(0, colon);
-    out.port = default_port;
-    if (colon != std::string::npos) {
-        const std::string port = text.substr(colon + 1);
-        char* end = nullptr;
-        const long value = std::strtol(port.c_str(), &end, 10);
-        if (port.empty() || *end != '\0' || value < 0 || value > 65535) {
-            return false;
-        }
-        out.port = static_cast<int>(value);
-    }
-    return !out.ip.empty();
-}
-
-// Whole-string number parsing; false on trailing text or an empty string.
-inline bool parse_number(const std::string& text, double& out)
-{
-    char* end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0';
-}
-
-// Takes the value after option args[i]; false (and an error) when missing.
-inline bool option_value(const Args& args, std::size_t& i, std::string& value)
-{
-    if (i + 1 >= args.size()) {
-        return false;
-    }
-    value = args[++i];
-    return true;
-}
+// "ADDR" or "ADDR:PORT" into an endpoint. ADDR must be dotted IPv4: the UDP
+// data link binds and sends by address, it resolves no names. Empty on
+// success, else why the text is no endpoint ("not an IPv4 address", ...).
+std::string parse_endpoint(const std::string& text, int default_port, int min_port, VELKOR::IP_ADDRESS_T& out);
 
 // The two options every link command takes: "--sensor" (default port 2000)
 // into `sensor`, "--local" (default port 0) into `local`. Returns false when
-// `arg` is neither; otherwise `error` is empty or says which address is bad.
-inline bool parse_link_option(const std::string& arg, const std::string& value, VELKOR::IP_ADDRESS_T& sensor,
-                              VELKOR::IP_ADDRESS_T& local, bool& have_sensor, std::string& error)
-{
-    error.clear();
-    if (arg == "--sensor") {
-        if (!parse_endpoint(value, 2000, sensor)) {
-            error = "bad sensor address '" + value + "'";
-        }
-        have_sensor = true;
-        return true;
-    }
-    if (arg == "--local") {
-        if (!parse_endpoint(value, 0, local)) {
-            error = "bad local address '" + value + "'";
-        }
-        return true;
-    }
-    return false;
-}
+// `arg` is neither; otherwise `error` is empty or is the usage error
+// ("--local 999.1.1.1: not an IPv4 address").
+bool parse_link_option(const std::string& arg, const std::string& value, VELKOR::IP_ADDRESS_T& sensor,
+                       VELKOR::IP_ADDRESS_T& local, bool& have_sensor, std::string& error);
+
+std::string endpoint_text(const VELKOR::IP_ADDRESS_T& endpoint);
 
 // The library writes progress lines ("Connected!", "TCP: ...") on stdout.
 // Commands whose stdout is their result keep those out of it: while this
@@ -88,9 +43,50 @@ private:
     int saved_fd_ = -1;
 };
 
-// Connects a handle with processing switched as asked; false after an error
-// line on stderr.
-bool connect_sensor(const std::string& command, VELKOR::LidarTQ& lidar, const VELKOR::IP_ADDRESS_T& sensor,
-                    const VELKOR::IP_ADDRESS_T& local);
+// Routes the libraries' diagnostic lines while it lives: progress (info)
+// lines are dropped, warnings and errors go to stderr as "tqz CMD: text" -
+// except while a connect runs, whose failure the command reports itself,
+// with its cause, in one line. `handler` replaces that routing.
+class LibraryLog {
+public:
+    explicit LibraryLog(const char* command, VELKOR::log_handler_t handler = nullptr);
+    ~LibraryLog();
+    LibraryLog(const LibraryLog&) = delete;
+    LibraryLog& operator=(const LibraryLog&) = delete;
 
-}  // namespace tqz
+    // Lines of the libraries are dropped while a Muted lives.
+    struct Muted {
+        Muted();
+        ~Muted();
+    };
+};
+
+// The handle's reason for its last failure, where it keeps one.
+template <typename Handle>
+auto last_error_of(const Handle& handle, int) -> decltype(handle.last_error())
+{
+    return handle.last_error();
+}
+template <typename Handle> std::string last_error_of(const Handle&, long) { return ""; }
+
+// Connects `handle` (a LidarTQ, or a session); a stop signal during the
+// connect ends the process. Empty on success, else
+// "cannot connect to ADDR:PORT: <the library's reason>" (the link closed).
+template <typename Handle>
+std::string connect_sensor(Handle& handle, const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP_ADDRESS_T& local)
+{
+    bool connected = false;
+    {
+        const AbandonOnStop abandon;
+        const LibraryLog::Muted muted;
+        connected = handle.connect(sensor, local);
+    }
+    if (connected) {
+        return "";
+    }
+    const std::string why = last_error_of(handle, 0);
+    handle.disconnect();
+    return "cannot connect to " + endpoint_text(sensor) + (why.empty() ? "" : ": " + why);
+}
+
+} // namespace tqz

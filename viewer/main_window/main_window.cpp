@@ -510,8 +510,10 @@ void MainWindow::recording_failed() {
     QString why;
     worker_->call([&](VELKOR::LidarTQ& sensor) { why = QString::fromStdString(sensor.last_error()); });
     end_recording();
-    QMessageBox::warning(this, tr("Warning"),
-                         tr("%1. The file keeps what was written before.").arg(why), QMessageBox::Ok);
+    if (!why.isEmpty())
+        why[0] = why[0].toUpper();
+    QMessageBox::warning(this, tr("Warning"), tr("%1. The file keeps what was written before.").arg(why),
+                         QMessageBox::Ok);
 }
 
 void MainWindow::get_main_connect_status(bool enable) {

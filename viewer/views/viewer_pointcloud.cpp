@@ -5,7 +5,8 @@
 #include <limits>
 
 #include <QMouseEvent>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
+#include <QVTKOpenGLWindow.h>
 #include <vtkCamera.h>
 #include <vtkCoordinate.h>
 #include <vtkGenericOpenGLRenderWindow.h>
@@ -84,6 +85,10 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     window->SetMultiSamples(0);
     viewer_ = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, window, "pclviz_", false);
 
+    // The 3-D view is a window of its own inside the form: it draws and
+    // swaps only itself, where a render-to-texture widget made every frame
+    // compose the whole main window again through OpenGL (under a software
+    // renderer that composition cost more than drawing the cloud).
     ui->qvtkWidget->setMinimumSize(640, 480);
     ui->qvtkWidget->setRenderWindow(viewer_->getRenderWindow());
     ui->qvtkWidget->setBackgroundRole(QPalette::Window);
@@ -127,8 +132,9 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     readout_->VisibilityOff();
     first->AddActor2D(readout_);
 
-    // A click (no drag) on the view picks the point under the pointer.
-    ui->qvtkWidget->installEventFilter(this);
+    // A click (no drag) on the view picks the point under the pointer; the
+    // view is a window of its own, which gets the mouse.
+    ui->qvtkWidget->embeddedOpenGLWindow()->installEventFilter(this);
 }
 
 viewer_pointcloud::~viewer_pointcloud() {
@@ -140,7 +146,7 @@ void viewer_pointcloud::render() {
     // render window itself must render the changed scene.
     if (ui->qvtkWidget->isVisible())
         ui->qvtkWidget->renderWindow()->Render();
-    ui->qvtkWidget->update();
+    ui->qvtkWidget->embeddedOpenGLWindow()->update();
 }
 
 std::size_t viewer_pointcloud::cloud_size() const {
@@ -678,7 +684,7 @@ void viewer_pointcloud::pick_on_screen(int x, int y) {
 }
 
 bool viewer_pointcloud::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != ui->qvtkWidget)
+    if (watched != ui->qvtkWidget->embeddedOpenGLWindow())
         return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
