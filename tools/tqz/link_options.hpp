@@ -61,14 +61,6 @@ public:
     };
 };
 
-// The handle's reason for its last failure, where it keeps one.
-template <typename Handle>
-auto last_error_of(const Handle& handle, int) -> decltype(handle.last_error())
-{
-    return handle.last_error();
-}
-template <typename Handle> std::string last_error_of(const Handle&, long) { return ""; }
-
 // Connects `handle` (a LidarTQ, or a session); a stop signal during the
 // connect ends the process. Empty on success, else
 // "cannot connect to ADDR:PORT: <the library's reason>" (the link closed).
@@ -84,7 +76,7 @@ std::string connect_sensor(Handle& handle, const VELKOR::IP_ADDRESS_T& sensor, c
     if (connected) {
         return "";
     }
-    const std::string why = last_error_of(handle, 0);
+    const std::string why = handle.last_error();
     handle.disconnect();
     return "cannot connect to " + endpoint_text(sensor) + (why.empty() ? "" : ": " + why);
 }
