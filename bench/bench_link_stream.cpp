@@ -74,13 +74,13 @@ double cpu_of(const std::set<int>& ids)
 }
 
 struct Counting {
-    TQZ::DeviceSession* session = nullptr;
+    TQZ::StreamPipeline* pipeline = nullptr;
     std::atomic<uint64_t> datagrams{0};
     static void callback(void* user, char* data, unsigned int length)
     {
         auto* self = static_cast<Counting*>(user);
         ++self->datagrams;
-        TQZ::DeviceSession::udp_receive_callback(self->session, data, length);
+        TQZ::StreamPipeline::receive_callback(self->pipeline, data, length);
     }
 };
 
@@ -100,8 +100,8 @@ void BM_LinkStream(benchmark::State& state)
         state.SkipWithError("connect failed");
         return;
     }
-    Counting counting{&session};
-    session.udp->registRecvCallback(&Counting::callback, &counting);
+    Counting counting{&session.stream()};
+    session.stream().set_receive_callback(&Counting::callback, &counting);
     session.run();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settle
 
@@ -188,8 +188,8 @@ SensorsRun run_sensors(int sensors, double seconds)
         sessions.push_back(std::make_unique<TQZ::DeviceSession>());
         out.ok = sessions[k]->connect({"127.0.0.1", sims[k]->port()}, {"127.0.0.1", 0});
         counts.push_back(std::make_unique<Counting>());
-        counts[k]->session = sessions[k].get();
-        sessions[k]->udp->registRecvCallback(&Counting::callback, counts[k].get());
+        counts[k]->pipeline = &sessions[k]->stream();
+        sessions[k]->stream().set_receive_callback(&Counting::callback, counts[k].get());
     }
     if (!out.ok) {
         return out;

@@ -31,7 +31,7 @@ int64_t now_ns()
 
 // Stamps the arrival of every frame's last row, then hands the datagram on.
 struct LastRowStamp {
-    TQZ::DeviceSession* session = nullptr;
+    TQZ::StreamPipeline* pipeline = nullptr;
     std::atomic<int64_t> last_row_ns{0};
 
     static void callback(void* user, char* data, unsigned int length)
@@ -40,7 +40,7 @@ struct LastRowStamp {
         if (VELKOR::RowDatagram(reinterpret_cast<const unsigned char*>(data), length).ends_frame()) {
             self->last_row_ns.store(now_ns(), std::memory_order_release);
         }
-        TQZ::DeviceSession::udp_receive_callback(self->session, data, length);
+        TQZ::StreamPipeline::receive_callback(self->pipeline, data, length);
     }
 };
 
@@ -65,10 +65,10 @@ void BM_Scene_Latency(benchmark::State& state)
         state.SkipWithError("simulator or connect failed");
         return;
     }
-    session.chain.set_signal_data_processing(processing);
+    session.chain().set_signal_data_processing(processing);
     LastRowStamp stamp;
-    stamp.session = &session;
-    session.udp->registRecvCallback(&LastRowStamp::callback, &stamp);
+    stamp.pipeline = &session.stream();
+    session.stream().set_receive_callback(&LastRowStamp::callback, &stamp);
     session.run();
 
     VELKOR::LidarTQ::scene_t scene;

@@ -3,6 +3,7 @@
 // (JSON replies or raw firmware replies) and the reply route; replies are
 // taken off their queues the way connect, send_json and the upload thread
 // take them, the settings reply going on to the walk-error parameters.
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 
@@ -11,34 +12,45 @@
 #include "fuzz_input.hpp"
 #include "processing/processing_chain.hpp"
 #include "protocol/fw_protocol.hpp"
-#include "session/device_session.hpp"
+#include "session/command_link.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     if (size < 1) {
         return 0;
     }
-    static TQZ::DeviceSession* session = new TQZ::DeviceSession();
+    // A link that has switched to binary frames stays binary: one link of
+    // each kind serves all inputs.
+    static TQZ::ErrorText* errors = new TQZ::ErrorText();
+    static TQZ::CommandLink* json_link = new TQZ::CommandLink(*errors);
+    static TQZ::CommandLink* binary_link = [] {
+        auto* link = new TQZ::CommandLink(*errors);
+        link->switch_to_binary();
+        return link;
+    }();
+    static TQZ::processing_chain* chain = new TQZ::processing_chain();
     const uint8_t mode = data[0];
-    session->json_mode = (mode & 1) == 0;
+    TQZ::CommandLink& link = (mode & 1) == 0 ? *json_link : *binary_link;
     std::string accumulator;
     for (const auto& chunk : VELKOR::FUZZ::split_chunks(data + 1, size - 1)) {
-        session->reply_route = (mode & 2) ? 1 : 0;
+        if (mode & 2) {
+            link.expect_settings_reply();
+        }
         std::vector<char> bytes(chunk.begin(), chunk.end());
-        TQZ::DeviceSession::tcp_receive_callback(session, bytes.data(), static_cast<unsigned int>(bytes.size()));
+        TQZ::CommandLink::receive_callback(&link, bytes.data(), static_cast<unsigned int>(bytes.size()));
 
         nlohmann::json reply;
-        while (session->get_setting(reply)) {
+        while (link.take_setting(reply)) {
             try {
-                session->chain.load_walk_error_parameters(reply);
+                chain->load_walk_error_parameters(reply);
             } catch (const nlohmann::json::exception&) {
                 // connect reports these and goes on; so does this target.
             }
         }
-        while (session->general_replies.pop(reply)) {
+        while (link.wait_reply(reply, std::chrono::milliseconds(0))) {
         }
         TQZ::ByteVector raw;
-        while (session->raw_replies.pop(raw)) {
+        while (link.wait_binary_reply(raw, std::chrono::milliseconds(0))) {
             const TQZ::FwReply parsed = TQZ::parse_fw_reply(raw.data(), raw.size());
             TQZ::fw_is_ack(parsed);
             TQZ::interpret_fw_reply(parsed, accumulator);

@@ -13,7 +13,7 @@
 
 #include "datagram_encoder.hpp"
 #include "fuzz_input.hpp"
-#include "session/device_session.hpp"
+#include "session/settings_file.hpp"
 #include "sim_firmware.hpp"
 #include "sim_sensor.hpp"
 #include "util/config_manager.hpp"
@@ -184,7 +184,7 @@ void file_seeds()
 
     const std::string json_dir = target_dir("json_file");
     nlohmann::json settings = VELKOR::SIM::SimSensor::default_settings();
-    TQZ::DeviceSession::json_write_to_file((json_dir + "/settings").c_str(), settings);
+    TQZ::write_settings_file((json_dir + "/settings").c_str(), settings);
     write("json_file", "small", text_bytes("{\"a\":[1,2.5,-3e4,true,null],\"s\":\"x\\u00e9\\n\"}"));
 }
 

@@ -10,6 +10,7 @@
 #include "processing/processing_chain.hpp"
 #include "recording/logger.hpp"
 #include "session/device_session.hpp"
+#include "session/settings_file.hpp"
 #include "util/log_sink.hpp"
 
 namespace VELKOR {
@@ -65,8 +66,7 @@ SESSION_STATS_T LidarTQ::stats() const
 
 std::string LidarTQ::recording_path() const
 {
-    const auto last = std::atomic_load(&session_->last_recording);
-    return last ? last->file_name() : std::string();
+    return session_->recording_path();
 }
 
 namespace {
@@ -106,9 +106,19 @@ void LidarTQ::set_log_handler(log_handler_t handler, void* user)
 bool LidarTQ::get_setting(nlohmann::json& out) { return session_->get_setting(out); }
 bool LidarTQ::send_json(nlohmann::json& message) { return session_->send_json(message); }
 
+bool LidarTQ::wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout)
+{
+    return session_->wait_setting(out, timeout);
+}
+
+bool LidarTQ::wait_reply(nlohmann::json& reply, std::chrono::milliseconds timeout)
+{
+    return session_->wait_reply(reply, timeout);
+}
+
 bool LidarTQ::json_read_from_file(const char* path, nlohmann::json& out)
 {
-    if (TQZ::DeviceSession::json_read_from_file(path, out)) {
+    if (TQZ::read_settings_file(path, out)) {
         return true;
     }
     const std::string name = path != nullptr ? path : "";
@@ -128,7 +138,7 @@ bool LidarTQ::json_read_from_file(const char* path, nlohmann::json& out)
 
 bool LidarTQ::json_write_to_file(const char* path, nlohmann::json& value)
 {
-    if (TQZ::DeviceSession::json_write_to_file(path, value)) {
+    if (TQZ::write_settings_file(path, value)) {
         return true;
     }
     session_->set_error("cannot write " + std::string(path != nullptr ? path : ""));

@@ -158,6 +158,20 @@ public:
     /// does not wait.
     /// @return false (out set to null) when no reply is waiting.
     bool get_setting(nlohmann::json& out);
+    /// As get_setting, but blocks until the reply to json_read_from_memory
+    /// arrives or `timeout` has passed.
+    /// @return false (out untouched) on time-out; last_error() is then "no
+    ///         settings reply within N ms".
+    bool wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout);
+    /// Takes the oldest reply of the sensor to a command other than
+    /// json_read_from_memory (send_json, json_write_to_memory, run, stop, or
+    /// one that came unasked; the 3 newest are kept), blocking until one
+    /// arrives or `timeout` has passed. A zero timeout only takes one that is
+    /// waiting. Replies stop coming once a firmware upload has switched the
+    /// link to binary frames.
+    /// @return false (reply untouched) on time-out; last_error() is then "no
+    ///         reply within N ms".
+    bool wait_reply(nlohmann::json& reply, std::chrono::milliseconds timeout);
     /// Writes `message` as compact JSON on the command link, then pauses
     /// 100 ms for the sensor to take it.
     /// @return false when not connected, the write fails or the value cannot

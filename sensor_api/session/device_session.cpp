@@ -1,42 +1,27 @@
 #include "session/device_session.hpp"
 
-#include <chrono>
-#include <iostream>
-
-#include "processing/processing_chain.hpp"
 #include "protocol/json_error_report.hpp"
-#include "recording/logger.hpp"
-#include "transport/ext_interface_tcp_client.hpp"
-#include "transport/ext_interface_udp_client.hpp"
+#include "session/scene_fill.hpp"
 #include "util/log_sink.hpp"
 
 namespace TQZ {
 
-namespace {
-const char kRunCommand[] = "{\"command\":\"run\"}";
-const char kStopCommand[] = "{\"command\":\"stop\"}";
-}  // namespace
+DeviceSession::DeviceSession() : recording_(error_), link_(error_), stream_(recording_), firmware_(link_) {}
 
-DeviceSession::DeviceSession()
-    : udp(std::make_shared<VELKOR::ExtInterface_UDP_client>()),
-      tcp(std::make_shared<VELKOR::ExtInterface_TCP_client>()),
-      command_frame(std::make_unique<VELKOR::_TCP_PROTOCOL_T>())
-{
-    *command_frame = VELKOR::_TCP_PROTOCOL_T{};
-}
-
-// Callers normally stop and disconnect first; whatever still runs is ended
-// here, before the queues and buffers it uses go away.
+// Callers normally stop and disconnect first. The upload thread writes on the
+// TCP link: it ends before the link does.
 DeviceSession::~DeviceSession()
 {
-    running = false;
-    if (stream_worker && stream_worker->joinable()) {
-        stream_worker->join();
-    }
-    // The upload thread writes on the TCP link: it ends before the link does.
-    end_upload();
-    tcp->disconnect();
-    udp->disconnect();
+    stream_.halt();
+    firmware_.end();
+    link_.disconnect();
+    stream_.disconnect();
+}
+
+void DeviceSession::set_reply_timeout(std::chrono::seconds timeout)
+{
+    reply_timeout_ = timeout;
+    firmware_.set_reply_timeout(timeout);
 }
 
 bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP_ADDRESS_T& local)
@@ -46,33 +31,24 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     VELKOR::ExtInterface_TCP_client::IpSettings settings(local.ip, local.port, sensor.ip, sensor.port, 1000);
 
     reset_stats();
-    tcp->registRecvCallback(&DeviceSession::tcp_receive_callback, this);
-    if (!tcp->connect(settings)) {
-        set_error(tcp->connect_error());
+    if (!link_.connect(settings)) {
         return false;
     }
-    udp->registRecvCallback(&DeviceSession::udp_receive_callback, this);
-    if (!udp->connect(settings)) {
+    if (!stream_.connect(settings)) {
         set_error("cannot open the UDP socket on " + settings.local_ip);
         return false;
     }
-    if (!json_read_from_memory()) {
+    if (!link_.request_settings()) {
         return false;
     }
 
     // The sensor answers the settings request within moments; one that never
     // does must not hold connect forever.
     nlohmann::json reply;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(reply_timeout_s);
-    bool answered = false;
-    while (!answered) {
-        const auto now = std::chrono::steady_clock::now();
-        answered = now < deadline && setting_replies.pop_for(reply, deadline - now);
-        if (!answered) {
-            set_error("no reply to json_read within " + std::to_string(reply_timeout_s) + " s");
-            VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "settings reply timed out";
-            return false;
-        }
+    if (!link_.wait_setting(reply, reply_timeout_)) {
+        set_error("no reply to json_read within " + std::to_string(reply_timeout_.count()) + " s");
+        VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "settings reply timed out";
+        return false;
     }
 
     // The coefficients are this sensor's own and go to this session's chain
@@ -80,7 +56,7 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     // leaves the module a pass-through: the link itself is up, so connect
     // still succeeds.
     try {
-        if (!chain.load_walk_error_parameters(reply)) {
+        if (!chain_.load_walk_error_parameters(reply)) {
             VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "walk_err_param ignored";
         }
     } catch (const nlohmann::json::exception& error) {
@@ -92,130 +68,99 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
 void DeviceSession::disconnect()
 {
     // An upload cannot outlive its link, and must not use it while it closes.
-    end_upload();
-    tcp->disconnect();
-    udp->disconnect();
+    firmware_.end();
+    link_.disconnect();
+    stream_.disconnect();
 }
 
+// The worker starts even when the command cannot be sent.
 bool DeviceSession::run()
 {
-    reply_route = 0;
-    frame_queue.clear();
-    packet_queue.clear();
-    running = true;
-    if (!stream_worker) {
-        stream_worker = std::make_unique<std::thread>(&DeviceSession::stream_worker_process, this);
-    }
-    if (!tcp->is_connected()) {
-        set_error("not connected");
-        return false;
-    }
-    std::string bytes(kRunCommand);
-    const bool ok = tcp->write(bytes.data(), static_cast<unsigned int>(bytes.size()));
-    if (ok) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return ok;
+    stream_.start();
+    return link_.run();
 }
 
+// The worker is joined even when the command cannot be sent.
 bool DeviceSession::stop()
 {
-    reply_route = 0;
-    bool ok = false;
-    if (tcp->is_connected()) {
-        std::string bytes(kStopCommand);
-        ok = tcp->write(bytes.data(), static_cast<unsigned int>(bytes.size()));
-        if (ok) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    } else {
-        set_error("not connected");
-    }
-    frame_queue.clear();
-    packet_queue.clear();
-    running = false;
-    if (stream_worker) {
-        stream_worker->join();
-        stream_worker.reset();
-    }
+    const bool ok = link_.stop();
+    stream_.halt();
     return ok;
 }
 
-// TCP receive thread: one chunk is one reply.
-void DeviceSession::tcp_receive_callback(void* user, char* data, unsigned int length)
+void DeviceSession::deliver(const Frame& frame, scene_t& scene)
 {
-    auto* self = static_cast<DeviceSession*>(user);
-    if (!self->json_mode) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-        self->raw_replies.push(ByteVector(bytes, bytes + length));
-        return;
+    fill_scene(*frame, scene);
+    chain_.run(scene);
+}
+
+bool DeviceSession::get_scene(scene_t& scene)
+{
+    Frame frame;
+    if (!stream_.take_frame(frame)) {
+        return false;
     }
-    try {
-        nlohmann::json reply = nlohmann::json::parse(data, data + length);
-        if (self->reply_route == 1) {
-            self->setting_replies.push(std::move(reply));
-            self->reply_route = 0;
-        } else {
-            self->general_replies.push(std::move(reply));
+    deliver(frame, scene);
+    return true;
+}
+
+bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
+{
+    Frame frame;
+    if (!stream_.wait_frame(frame, timeout)) {
+        return false;
+    }
+    deliver(frame, scene);
+    return true;
+}
+
+bool DeviceSession::get_scene(scene_t& scene, int index)
+{
+    // Only a recording open for playback is replayed: while one is being
+    // written the datagrams belong to the live stream.
+    if (index >= 0 && recording_.replay_source()) {
+        FrameAssembler assembler = stream_.make_assembler();
+        Frame frame;
+        if (!recording_.replay_frame(index, assembler, frame)) {
+            return false;
         }
-    } catch (const nlohmann::json::exception& error) {
-        report_json_error(error);
+        stream_.publish(std::move(frame));
     }
+    return get_scene(scene);
 }
 
-// UDP receive thread: every datagram goes to the stream worker and, while a
-// recorder exists, to the recorder.
-void DeviceSession::udp_receive_callback(void* user, char* data, unsigned int length)
+bool DeviceSession::wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout)
 {
-    auto* self = static_cast<DeviceSession*>(user);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    self->packet_queue.push(ByteVector(bytes, bytes + length));
-    self->datagrams_received.fetch_add(1, std::memory_order_relaxed);
-    const uint64_t depth = self->packet_queue.size();
-    if (depth > self->deepest_packet_queue.load(std::memory_order_relaxed)) {
-        self->deepest_packet_queue.store(depth, std::memory_order_relaxed);
+    if (link_.wait_setting(out, timeout)) {
+        return true;
     }
-    // The caller's thread may replace the recorder while datagrams arrive.
-    const std::shared_ptr<VELKOR::Logger> recorder = std::atomic_load(&self->recorder);
-    if (recorder) {
-        recorder->write(bytes, static_cast<unsigned long long>(length));
+    set_error("no settings reply within " + std::to_string(timeout.count()) + " ms");
+    return false;
+}
+
+bool DeviceSession::wait_reply(nlohmann::json& out, std::chrono::milliseconds timeout)
+{
+    if (link_.wait_reply(out, timeout)) {
+        return true;
     }
+    set_error("no reply within " + std::to_string(timeout.count()) + " ms");
+    return false;
 }
 
-std::string DeviceSession::last_error() const
+bool DeviceSession::play_start(const std::string& path)
 {
-    std::lock_guard<std::mutex> lock(error_mutex_);
-    return last_error_;
+    stream_.arm();
+    // A replay that cannot start because a file is open keeps the counters.
+    if (!recording_.is_open()) {
+        reset_stats();
+    }
+    return recording_.play_start(path);
 }
 
-void DeviceSession::set_error(const std::string& text)
+void DeviceSession::play_stop()
 {
-    std::lock_guard<std::mutex> lock(error_mutex_);
-    last_error_ = text;
-}
-
-VELKOR::SESSION_STATS_T DeviceSession::stats() const
-{
-    VELKOR::SESSION_STATS_T out;
-    out.datagrams_received = datagrams_received.load();
-    out.emb_crc_errors = flag_counts.emb_crc_errors.load();
-    out.act_crc_errors = flag_counts.act_crc_errors.load();
-    out.slot_losses = slot_losses.load();
-    out.frames_published = frames_published.load();
-    out.frames_dropped = frames_dropped.load();
-    out.deepest_packet_queue = deepest_packet_queue.load();
-    return out;
-}
-
-void DeviceSession::reset_stats()
-{
-    datagrams_received = 0;
-    flag_counts.emb_crc_errors = 0;
-    flag_counts.act_crc_errors = 0;
-    slot_losses = 0;
-    frames_published = 0;
-    frames_dropped = 0;
-    deepest_packet_queue = 0;
+    recording_.play_stop();
+    stream_.halt();
 }
 
 }  // namespace TQZ

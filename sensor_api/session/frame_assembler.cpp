@@ -30,7 +30,7 @@ void reset_rows(Buffer& buffer, int rows)
 
 bool DatagramView::valid() const
 {
-    if (size_ < kMinLength || size_ < pixel_offset()) {
+    if (!VELKOR::RowDatagram::is_row(size_) || size_ < pixel_offset()) {
         return false;
     }
     return block_count() == 0 || block_size() > 0;

@@ -6,30 +6,33 @@
 #include <memory>
 #include <vector>
 
+#include "recording/row_datagram.hpp"
 #include "session/frame_types.hpp"
 
 namespace TQZ {
 
 // Read-only, bounds-checked view of one data datagram (one slot of a frame).
+// Which datagram is a row, and where its slot number and slots field lie, is
+// the row-datagram rule (RowDatagram); the view adds the layout behind them.
 // Every accessor checks its offset against the datagram's length; `valid()`
-// says whether the fixed part and the pixel blocks it announces lie inside.
+// says whether the datagram is a row and the fixed part and the pixel blocks
+// it announces lie inside.
 class DatagramView {
 public:
-    static constexpr std::size_t kMinLength = 1081;  // fixed part with 192 ambient words, plus one byte
     static constexpr std::size_t kHeaderBytes = 0xB0;
     static constexpr std::size_t kGapBytes = 136;
 
     DatagramView(const uint8_t* data, std::size_t size) : data_(data), size_(data ? size : 0) {}
 
-    // Long enough for its fixed part (192 or 576 ambient words) and, when it
-    // announces blocks, at least one byte per block.
+    // A row, long enough for its fixed part (192 or 576 ambient words) and,
+    // when it announces blocks, at least one byte per block.
     bool valid() const;
 
-    uint16_t slot() const { return u16(0x04); }
+    uint16_t slot() const { return VELKOR::RowDatagram(data_, size_).slot(); }
     uint8_t data_kind() const { return u8(0x16); }
     uint16_t block_count() const { return u16(0x46); }
     uint16_t block_words() const { return u16(0x48); }
-    uint16_t slots() const { return u16(0xA0); }
+    uint16_t slots() const { return VELKOR::RowDatagram(data_, size_).slots(); }
     uint8_t returns() const { return u8(0xAA); }
     bool packet_error() const { return u8(0xAF) != 0; }
 

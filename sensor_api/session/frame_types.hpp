@@ -7,6 +7,8 @@
 
 namespace TQZ {
 
+using ByteVector = std::vector<uint8_t>;
+
 // One slot (image row) of a frame. Pixel records are kept back to back in
 // their wire layout (20-byte header, then K returns of 24 bytes), so a row
 // costs two allocations however many pixels it holds.

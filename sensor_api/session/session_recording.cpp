@@ -1,14 +1,10 @@
+#include "session/session_recording.hpp"
+
 #include <cerrno>
 #include <cstring>
 
 #include "recording/logger.hpp"
-#include "session/device_session.hpp"
 
-// Recording and replay through the session's one recorder. The same Logger
-// records (opened for writing, fed by the UDP receive callback) or replays
-// (opened for reading, frames loaded into its packet queue by get_scene with
-// an index). It stays in place after play_stop, so only record_stop frees the
-// session for a new recording.
 namespace TQZ {
 
 namespace {
@@ -22,13 +18,16 @@ std::string open_error(const std::string& path, int error)
 
 }  // namespace
 
-bool DeviceSession::record_start(const std::string& path)
+SessionRecording::SessionRecording(ErrorText& error) : error_(error) {}
+
+SessionRecording::~SessionRecording() = default;
+
+bool SessionRecording::record_start(const std::string& path)
 {
-    if (recorder) {
-        set_error("a recording or playback is already open");
+    if (recorder_) {
+        error_.set("a recording or playback is already open");
         return false;
     }
-    // Receive callbacks read the pointer with atomic_load.
     auto fresh = std::make_shared<VELKOR::Logger>();
     VELKOR::LOG_PROPS_T props;
     props.file_path = path;
@@ -36,78 +35,115 @@ bool DeviceSession::record_start(const std::string& path)
     errno = 0;
     const bool opened = fresh->open(props);
     if (!opened) {
-        set_error(open_error(path, errno));
+        error_.set(open_error(path, errno));
     }
-    std::atomic_store(&recorder, fresh);
+    std::atomic_store(&recorder_, fresh);
     if (opened) {
-        std::atomic_store(&last_recording, fresh);
+        std::atomic_store(&last_recording_, fresh);
     }
     return opened;
 }
 
-void DeviceSession::record_stop()
+void SessionRecording::record_stop()
 {
-    if (!recorder) {
+    if (!recorder_) {
         return;
     }
-    const std::shared_ptr<VELKOR::Logger> old = recorder;
-    std::atomic_store(&recorder, std::shared_ptr<VELKOR::Logger>());
+    const std::shared_ptr<VELKOR::Logger> old = recorder_;
+    std::atomic_store(&recorder_, std::shared_ptr<VELKOR::Logger>());
     old->close();
 }
 
-std::string DeviceSession::recording_failure() const
+std::string SessionRecording::recording_failure() const
 {
-    const std::shared_ptr<VELKOR::Logger> last = std::atomic_load(&last_recording);
+    const std::shared_ptr<VELKOR::Logger> last = std::atomic_load(&last_recording_);
     return last && last->write_failed() ? last->error() : std::string();
 }
 
-bool DeviceSession::play_start(const std::string& path)
+std::string SessionRecording::recording_path() const
 {
-    frame_queue.clear();
-    packet_queue.clear();
-    running = true;
-    if (!recorder) {
-        std::atomic_store(&recorder, std::make_shared<VELKOR::Logger>());
+    const std::shared_ptr<VELKOR::Logger> last = std::atomic_load(&last_recording_);
+    return last ? last->file_name() : std::string();
+}
+
+bool SessionRecording::is_open() const { return recorder_ && recorder_->is_open(); }
+
+bool SessionRecording::play_start(const std::string& path)
+{
+    if (!recorder_) {
+        std::atomic_store(&recorder_, std::make_shared<VELKOR::Logger>());
     }
-    if (recorder->is_open()) {
-        set_error("a recording is already open");
+    if (recorder_->is_open()) {
+        error_.set("a recording is already open");
         return false;
     }
-    reset_stats();
     VELKOR::LOG_PROPS_T props;
     props.file_path = path;
     props.read_mode = true;
     errno = 0;
-    const bool opened = recorder->open(props);
+    const bool opened = recorder_->open(props);
     if (!opened) {
-        set_error(open_error(path, errno));
+        error_.set(open_error(path, errno));
     }
     return opened;
 }
 
-void DeviceSession::play_stop()
+void SessionRecording::play_stop()
 {
-    if (recorder) {
-        recorder->close();
+    if (recorder_) {
+        recorder_->close();
     }
-    running = false;
-    if (stream_worker) {
-        stream_worker->join();
-        stream_worker.reset();
-    }
-    frame_queue.clear();
-    packet_queue.clear();
 }
 
-bool DeviceSession::get_file_size(uint64_t& size)
+bool SessionRecording::get_file_size(uint64_t& size)
 {
-    if (!recorder) {
+    if (!recorder_) {
         return false;
     }
     unsigned long long last = 0;
-    recorder->get_total_size(last);
+    recorder_->get_total_size(last);
     size = last;
     return true;
 }
+
+void SessionRecording::record(const uint8_t* data, std::size_t length)
+{
+    // The caller's thread may replace the recorder while datagrams arrive.
+    const std::shared_ptr<VELKOR::Logger> recorder = std::atomic_load(&recorder_);
+    if (recorder) {
+        recorder->write(data, static_cast<unsigned long long>(length));
+    }
+}
+
+std::shared_ptr<VELKOR::Logger> SessionRecording::replay_source() const
+{
+    std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder_);
+    return source && source->is_read() ? source : nullptr;
+}
+
+bool SessionRecording::replay_frame(int index, FrameAssembler& assembler, Frame& frame)
+{
+    const std::shared_ptr<VELKOR::Logger> source = replay_source();
+    if (!source) {
+        return false;
+    }
+    // Datagrams the previous replayed frame left behind (the rest of a broken
+    // frame read along with it) would otherwise come first and could crowd
+    // this frame out of the queue.
+    source->packet_queue.clear();
+    source->read_once(index);
+    // Nothing is waited for: the frame's datagrams are all there when
+    // read_once returns.
+    ByteVector datagram;
+    while (source->packet_queue.pop(datagram)) {
+        if (assembler.feed(datagram.data(), datagram.size()) == FrameAssembler::Result::frame_complete) {
+            frame = assembler.publish_frame();
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<VELKOR::Logger> SessionRecording::recorder() const { return std::atomic_load(&recorder_); }
 
 }  // namespace TQZ

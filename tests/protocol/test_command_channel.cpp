@@ -6,6 +6,7 @@
 
 #include "loopback.hpp"
 #include "session/device_session.hpp"
+#include "session/settings_file.hpp"
 #include "transport/ext_interface_tcp_client.hpp"
 
 using TQZ::DeviceSession;
@@ -32,7 +33,7 @@ void write_text(const std::string& path, const std::string& text)
 std::string written(json value, const std::string& name = "out.json")
 {
     const std::string path = temp_path(name);
-    EXPECT_TRUE(DeviceSession::json_write_to_file(path.c_str(), value));
+    EXPECT_TRUE(TQZ::write_settings_file(path.c_str(), value));
     return read_text(path);
 }
 
@@ -66,7 +67,7 @@ TEST(JsonFile, StringsWithBracesAndCommasStayIntact)
               "{\n   \"k\":1,\n   \"list\":[\"p,q\",\"}\"],\n   \"note\":\"a{b},c\",\n"
               "   \"q\":\"say \\\"x,y\\\" [z]\"\n}");
     json back;
-    ASSERT_TRUE(DeviceSession::json_read_from_file(temp_path("strings.json").c_str(), back));
+    ASSERT_TRUE(TQZ::read_settings_file(temp_path("strings.json").c_str(), back));
     EXPECT_EQ(back, value);
 }
 
@@ -79,9 +80,9 @@ TEST(JsonFile, RoundTripOfASettingsDocument)
     };
     const std::string path = temp_path("settings.json");
     json copy = value;
-    ASSERT_TRUE(DeviceSession::json_write_to_file(path.c_str(), copy));
+    ASSERT_TRUE(TQZ::write_settings_file(path.c_str(), copy));
     json back;
-    ASSERT_TRUE(DeviceSession::json_read_from_file(path.c_str(), back));
+    ASSERT_TRUE(TQZ::read_settings_file(path.c_str(), back));
     EXPECT_EQ(back, value);
 }
 
@@ -89,8 +90,8 @@ TEST(JsonFile, ReadFailures)
 {
     json out = {{"kept", 1}};
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(DeviceSession::json_read_from_file(temp_path("missing.json").c_str(), out));
-    EXPECT_FALSE(DeviceSession::json_read_from_file(VELKOR_TEST_TMP, out));  // a directory
+    EXPECT_FALSE(TQZ::read_settings_file(temp_path("missing.json").c_str(), out));
+    EXPECT_FALSE(TQZ::read_settings_file(VELKOR_TEST_TMP, out));  // a directory
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(out, json({{"kept", 1}}));
 
@@ -98,7 +99,7 @@ TEST(JsonFile, ReadFailures)
     for (const char* text : broken) {
         write_text(temp_path("broken.json"), text);
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(DeviceSession::json_read_from_file(temp_path("broken.json").c_str(), out)) << text;
+        EXPECT_FALSE(TQZ::read_settings_file(temp_path("broken.json").c_str(), out)) << text;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "json parse error\n") << text;
         EXPECT_EQ(out, json({{"kept", 1}}));
     }
@@ -120,12 +121,12 @@ TEST(JsonFile, UnwritableValueLeavesTheFileAlone)
     write_text(path, "{\"old\":1}");
     json bad = {{"s", std::string("\xff\xfe")}};
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(DeviceSession::json_write_to_file(path.c_str(), bad));
+    EXPECT_FALSE(TQZ::write_settings_file(path.c_str(), bad));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "json type error\n");
     EXPECT_EQ(read_text(path), "{\"old\":1}");
 
     json fine = 1;
-    EXPECT_FALSE(DeviceSession::json_write_to_file((temp_path("no/such/dir") + "/x.json").c_str(), fine));
+    EXPECT_FALSE(TQZ::write_settings_file((temp_path("no/such/dir") + "/x.json").c_str(), fine));
 }
 
 TEST(CommandChannel, NothingIsSentWhileDisconnected)
@@ -135,7 +136,7 @@ TEST(CommandChannel, NothingIsSentWhileDisconnected)
     EXPECT_FALSE(session.send_json(message));
     EXPECT_FALSE(session.json_write_to_memory());
     EXPECT_FALSE(session.json_read_from_memory());
-    EXPECT_EQ(session.reply_route, 1);  // the route is set before the link is checked
+    EXPECT_TRUE(session.command_link().settings_reply_expected());  // the route is set before the link is checked
 
     json out = {{"old", true}};
     EXPECT_FALSE(session.get_setting(out));
@@ -148,8 +149,7 @@ TEST(CommandChannel, FixedCommandBytesAndRoutes)
     const int listen_fd = loopback::listener();
     VELKOR::ExtInterface_TCP_client::IpSettings settings("127.0.0.1", 0, "127.0.0.1",
                                                          loopback::local_port(listen_fd), 1000);
-    session.tcp->registRecvCallback(&DeviceSession::tcp_receive_callback, &session);
-    ASSERT_TRUE(session.tcp->connect(settings));
+    ASSERT_TRUE(session.command_link().connect(settings));
     const int peer = accept(listen_fd, nullptr, nullptr);
     ASSERT_GE(peer, 0);
 
@@ -168,11 +168,11 @@ TEST(CommandChannel, FixedCommandBytesAndRoutes)
 
     ASSERT_TRUE(session.json_read_from_memory());
     EXPECT_EQ(take(23), "{\"command\":\"json_read\"}");
-    EXPECT_EQ(session.reply_route, 1);
+    EXPECT_TRUE(session.command_link().settings_reply_expected());
 
     ASSERT_TRUE(session.json_write_to_memory());
     EXPECT_EQ(take(23), "{\"command\":\"json_save\"}");
-    EXPECT_EQ(session.reply_route, 0);
+    EXPECT_FALSE(session.command_link().settings_reply_expected());
 
     json message = {{"IP_Setting", {{"tq_port", 2000}, {"tq_ip", "192.168.1.10"}}}};
     ASSERT_TRUE(session.send_json(message));
@@ -191,15 +191,15 @@ TEST(CommandChannel, FixedCommandBytesAndRoutes)
 
     // Replies: one chunk each; raw while json_mode is off.
     send(peer, "{\"x\":1}", 7, 0);
-    ASSERT_TRUE(loopback::wait_for([&] { return session.general_replies.size() == 1; }));
-    session.json_mode = false;
+    ASSERT_TRUE(loopback::wait_for([&] { return session.command_link().replies_waiting() == 1; }));
+    session.command_link().switch_to_binary();
     send(peer, "\x08\x00" "FA", 4, 0);
-    ASSERT_TRUE(loopback::wait_for([&] { return session.raw_replies.size() == 1; }));
+    ASSERT_TRUE(loopback::wait_for([&] { return session.command_link().binary_replies_waiting() == 1; }));
     TQZ::ByteVector raw;
-    ASSERT_TRUE(session.raw_replies.pop(raw));
+    ASSERT_TRUE(session.command_link().wait_binary_reply(raw, std::chrono::milliseconds(0)));
     EXPECT_EQ(raw, (TQZ::ByteVector{8, 0, 'F', 'A'}));
 
-    session.tcp->disconnect();
+    session.command_link().disconnect();
     close(peer);
     close(listen_fd);
 }

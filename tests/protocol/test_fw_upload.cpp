@@ -106,7 +106,7 @@ Bytes write_image(const std::string& path, std::size_t size)
 std::unique_ptr<TQZ::DeviceSession> connect_to(FirmwareSensor& sensor, StatusLog* log)
 {
     auto session = std::make_unique<TQZ::DeviceSession>();
-    session->reply_timeout_s = 1;
+    session->set_reply_timeout(std::chrono::seconds(1));
     if (log != nullptr) {
         session->register_fw_status_callback(&StatusLog::callback, log);
     }
@@ -275,7 +275,7 @@ TEST_F(FwUploadTest, UnconnectedSessionFailsAtOnce)
     EXPECT_FALSE(session.tcp_fw_upload(path.c_str()));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(log.snapshot(), std::vector<std::string>{"FW_Upload_Json_Ack_Fail_Time_Out!"});
-    EXPECT_TRUE(session.json_mode);
+    EXPECT_FALSE(session.command_link().binary());
 }
 
 struct FaultCase {
@@ -359,7 +359,7 @@ TEST_F(FwUploadTest, DisconnectAndDestructionEndASilentUploadAtOnce)
         FirmwareSensor sensor(with_fault(Fault::silent_mid_transfer));
         StatusLog log;
         auto session = connect_to(sensor, &log);
-        session->reply_timeout_s = 30;
+        session->set_reply_timeout(std::chrono::seconds(30));
         testing::internal::CaptureStdout();
         ASSERT_TRUE(session->tcp_fw_upload(path.c_str()));
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -370,7 +370,7 @@ TEST_F(FwUploadTest, DisconnectAndDestructionEndASilentUploadAtOnce)
         const auto start = std::chrono::steady_clock::now();
         if (!destroy_only) {
             session->disconnect();
-            EXPECT_FALSE(session->upload_thread);
+            EXPECT_FALSE(session->firmware().thread_started());
         }
         session.reset();
         const auto took = std::chrono::steady_clock::now() - start;
@@ -410,14 +410,13 @@ TEST_F(FwUploadTest, JsonRepliesStayOffForTheRestOfTheSession)
     ASSERT_TRUE(log.wait_for(kDone));
 
     // A settings reply arriving now is queued raw, never parsed.
-    session->reply_route = 1;
+    session->command_link().expect_settings_reply();
     std::string settings = R"({"PL_Reg":{"walk_err_param":[]}})";
-    TQZ::DeviceSession::tcp_receive_callback(session.get(), settings.data(),
-                                             static_cast<unsigned int>(settings.size()));
+    session->command_link().on_receive(settings.data(), settings.size());
     nlohmann::json out = {{"stale", true}};
     EXPECT_FALSE(session->get_setting(out));
     EXPECT_TRUE(out.is_null());
-    EXPECT_FALSE(session->json_mode);
+    EXPECT_TRUE(session->command_link().binary());
     session->disconnect();
 }
 

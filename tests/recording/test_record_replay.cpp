@@ -50,7 +50,7 @@ TEST(RecordReplay, RoundTripAgainstTheSimulatorAt100Fps)
         live.push_back(scene.depth);
     }
     const uint64_t sent = sim.datagrams_sent();
-    const auto recorder = lidar.recorder;
+    const auto recorder = lidar.recording().recorder();
     lidar.record_stop();
     // Nothing is lost between the receive thread and the file. (On a loaded
     // machine the kernel may drop datagrams before they reach the receive

@@ -186,10 +186,10 @@ TEST(SensorLoss, StoppedInProcessWhileStreamingAndRecording)
 
     sim->stop();  // closes the command connection and the stream
     expect_no_more_scenes(*session);
-    EXPECT_FALSE(session->tcp->is_connected());
+    EXPECT_FALSE(session->command_link().connected());
     EXPECT_FALSE(session->stop());
     // Every datagram that arrived is in the file.
-    const auto recorder = session->recorder;
+    const auto recorder = session->recording().recorder();
     session->record_stop();
     EXPECT_GT(recorder->records_queued(), 0u);
     EXPECT_EQ(recorder->records_written(), recorder->records_queued());
@@ -203,7 +203,7 @@ TEST(SensorLoss, StoppedInProcessWhileStreamingAndRecording)
     sim = std::make_unique<VELKOR::SIM::SimSensor>(options);
     ASSERT_TRUE(sim->start());
     ASSERT_TRUE(session->connect({"127.0.0.1", options.port}, {"127.0.0.1", 0}));
-    EXPECT_TRUE(session->tcp->is_connected());
+    EXPECT_TRUE(session->command_link().connected());
     ASSERT_TRUE(session->run());
     EXPECT_GE(take_scenes(*session, 2, 10s), 2);
     EXPECT_TRUE(session->stop());

@@ -20,6 +20,14 @@ namespace {
 
 VELKOR::IP_ADDRESS_T local_any() { return {"127.0.0.1", 0}; }
 
+// Replies that came unasked must not pass for the answer to a test's command.
+void drop_replies(TQZ::CommandLink& link)
+{
+    nlohmann::json reply;
+    while (link.wait_reply(reply, 0ms)) {
+    }
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -57,7 +65,7 @@ TEST_F(SessionWithSim, ConnectRunStopDisconnect)
 {
     start_sim();
     ASSERT_TRUE(session->connect(sensor(), local_any()));
-    EXPECT_TRUE(session->tcp->is_connected());
+    EXPECT_TRUE(session->command_link().connected());
     EXPECT_TRUE(sim->client_connected());
 
     ASSERT_TRUE(session->run());
@@ -65,16 +73,16 @@ TEST_F(SessionWithSim, ConnectRunStopDisconnect)
     // Datagrams reach the session's UDP socket only if it is bound to the
     // very port of the TCP connection: that is where the sensor sends them.
     EXPECT_TRUE(loopback::wait_for([&] { return sim->datagrams_sent() > 100; }));
-    EXPECT_TRUE(session->running);
-    EXPECT_TRUE(session->stream_worker != nullptr);
+    EXPECT_TRUE(session->stream().running());
+    EXPECT_TRUE(session->stream().worker_started());
 
     EXPECT_TRUE(session->stop());
     EXPECT_TRUE(loopback::wait_for([&] { return !sim->streaming(); }));
-    EXPECT_FALSE(session->running);
-    EXPECT_EQ(session->stream_worker, nullptr);
+    EXPECT_FALSE(session->stream().running());
+    EXPECT_FALSE(session->stream().worker_started());
 
     session->disconnect();
-    EXPECT_FALSE(session->tcp->is_connected());
+    EXPECT_FALSE(session->command_link().connected());
     EXPECT_TRUE(loopback::wait_for([&] { return !sim->client_connected(); }));
 }
 
@@ -85,9 +93,9 @@ TEST_F(SessionWithSim, DatagramsArriveOnTheTcpLocalPort)
     ASSERT_TRUE(session->connect(sensor(), local_any()));
     nlohmann::json run = {{"command", "run"}};
     ASSERT_TRUE(session->send_json(run));
-    EXPECT_TRUE(loopback::wait_for([&] { return session->packet_queue.size() >= 56; }));
+    EXPECT_TRUE(loopback::wait_for([&] { return session->stream().packets_waiting() >= 56; }));
     TQZ::ByteVector datagram;
-    ASSERT_TRUE(session->packet_queue.pop(datagram));
+    ASSERT_TRUE(session->stream().take_datagram(datagram));
     EXPECT_GT(datagram.size(), 1080u);
     session->stop();
 }
@@ -96,17 +104,17 @@ TEST_F(SessionWithSim, RepliesAreRoutedByTheReplyRoute)
 {
     start_sim();
     ASSERT_TRUE(session->connect(sensor(), local_any()));
-    session->general_replies.clear();
+    drop_replies(session->command_link());
 
     ASSERT_TRUE(session->json_read_from_memory());
-    ASSERT_TRUE(loopback::wait_for([&] { return session->setting_replies.size() == 1; }));
-    EXPECT_EQ(session->reply_route, 0);
+    ASSERT_TRUE(loopback::wait_for([&] { return session->command_link().settings_waiting() == 1; }));
+    EXPECT_FALSE(session->command_link().settings_reply_expected());
 
     // The same document requested with route 0 lands with the general replies.
     nlohmann::json read = {{"command", "json_read"}};
     ASSERT_TRUE(session->send_json(read));
-    ASSERT_TRUE(loopback::wait_for([&] { return session->general_replies.size() == 1; }));
-    EXPECT_EQ(session->setting_replies.size(), 1u);
+    ASSERT_TRUE(loopback::wait_for([&] { return session->command_link().replies_waiting() == 1; }));
+    EXPECT_EQ(session->command_link().settings_waiting(), 1u);
 
     nlohmann::json settings;
     ASSERT_TRUE(session->get_setting(settings));
@@ -120,7 +128,7 @@ TEST_F(SessionWithSim, SplitAndDoubledRepliesAreParseErrors)
 {
     start_sim();
     ASSERT_TRUE(session->connect(sensor(), local_any()));
-    session->general_replies.clear();
+    drop_replies(session->command_link());
 
     sim->set_reply_fault(ReplyFault::split);
     testing::internal::CaptureStderr();
@@ -128,14 +136,14 @@ TEST_F(SessionWithSim, SplitAndDoubledRepliesAreParseErrors)
     ASSERT_TRUE(session->send_json(stop));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "json parse error\njson parse error\n");
-    EXPECT_TRUE(session->general_replies.empty());
+    EXPECT_EQ(session->command_link().replies_waiting(), 0u);
 
     sim->set_reply_fault(ReplyFault::doubled);
     testing::internal::CaptureStderr();
     ASSERT_TRUE(session->send_json(stop));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "json parse error\n");
-    EXPECT_TRUE(session->general_replies.empty());
+    EXPECT_EQ(session->command_link().replies_waiting(), 0u);
 }
 
 TEST_F(SessionWithSim, AFailedSettingsReplyKeepsTheRoute)
@@ -147,25 +155,25 @@ TEST_F(SessionWithSim, AFailedSettingsReplyKeepsTheRoute)
     ASSERT_TRUE(session->json_read_from_memory());
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "json parse error\n");
-    EXPECT_EQ(session->reply_route, 1);
+    EXPECT_TRUE(session->command_link().settings_reply_expected());
 
     // The next good reply, whatever it answers, is taken as the settings.
     sim->set_reply_fault(ReplyFault::none);
-    const auto before = session->general_replies.size();
-    session->tcp->write(const_cast<char*>("{\"command\":\"stop\"}"), 18);
-    ASSERT_TRUE(loopback::wait_for([&] { return session->setting_replies.size() == 1; }));
-    EXPECT_EQ(session->general_replies.size(), before);
-    EXPECT_EQ(session->reply_route, 0);
+    const auto before = session->command_link().replies_waiting();
+    session->command_link().write_bytes("{\"command\":\"stop\"}", 18);
+    ASSERT_TRUE(loopback::wait_for([&] { return session->command_link().settings_waiting() == 1; }));
+    EXPECT_EQ(session->command_link().replies_waiting(), before);
+    EXPECT_FALSE(session->command_link().settings_reply_expected());
 }
 
 TEST_F(SessionWithSim, NotConnectedRunAndStopWriteNothing)
 {
     EXPECT_FALSE(session->run());
-    EXPECT_TRUE(session->running);
+    EXPECT_TRUE(session->stream().running());
     EXPECT_FALSE(session->run());  // still one worker
     EXPECT_FALSE(session->stop());
-    EXPECT_FALSE(session->running);
-    EXPECT_EQ(session->stream_worker, nullptr);
+    EXPECT_FALSE(session->stream().running());
+    EXPECT_FALSE(session->stream().worker_started());
     EXPECT_FALSE(session->stop());  // no worker to join: fine
     EXPECT_EQ(session->last_error(), "not connected");
 
@@ -173,9 +181,9 @@ TEST_F(SessionWithSim, NotConnectedRunAndStopWriteNothing)
     const int listen_fd = loopback::listener();
     VELKOR::ExtInterface_TCP_client::IpSettings settings("127.0.0.1", 0, "127.0.0.1",
                                                          loopback::local_port(listen_fd), 1000);
-    ASSERT_TRUE(session->tcp->connect(settings));
+    ASSERT_TRUE(session->command_link().connect(settings));
     const int peer = accept(listen_fd, nullptr, nullptr);
-    session->tcp->disconnect();
+    session->command_link().disconnect();
     EXPECT_FALSE(session->run());
     EXPECT_FALSE(session->stop());
     char buf[64];
@@ -190,11 +198,11 @@ TEST_F(SessionWithSim, DisconnectWhileStreamingLeavesTheWorkerToStop)
     ASSERT_TRUE(session->connect(sensor(), local_any()));
     ASSERT_TRUE(session->run());
     session->disconnect();
-    EXPECT_TRUE(session->running);
-    EXPECT_NE(session->stream_worker, nullptr);
+    EXPECT_TRUE(session->stream().running());
+    EXPECT_TRUE(session->stream().worker_started());
     EXPECT_FALSE(session->stop());
-    EXPECT_EQ(session->stream_worker, nullptr);
-    EXPECT_FALSE(session->running);
+    EXPECT_FALSE(session->stream().worker_started());
+    EXPECT_FALSE(session->stream().running());
 }
 
 TEST_F(SessionWithSim, RefusedConnectFailsFast)
@@ -225,7 +233,7 @@ TEST_F(SessionWithSim, SilentSensorBoundsTheSettingsWait)
     SimOptions options;
     options.reply_fault = ReplyFault::no_reply;
     start_sim(options);
-    session->reply_timeout_s = 1;
+    session->set_reply_timeout(std::chrono::seconds(1));
     testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(session->connect(sensor(), local_any()));

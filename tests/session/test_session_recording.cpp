@@ -46,18 +46,18 @@ protected:
 TEST_F(SessionRecording, OneRecorderAtATime)
 {
     session.record_stop();  // nothing to stop
-    EXPECT_FALSE(session.recorder);
+    EXPECT_FALSE(session.recording().recorder());
     ASSERT_TRUE(session.record_start(dir));
-    const auto first = session.recorder;
+    const auto first = session.recording().recorder();
     EXPECT_FALSE(session.record_start(dir + "second_"));
-    EXPECT_EQ(session.recorder, first);
+    EXPECT_EQ(session.recording().recorder(), first);
     EXPECT_TRUE(first->is_open());
 
     const unsigned char bytes[1200] = {};
-    session.recorder->write(bytes, sizeof(bytes));
+    session.recording().recorder()->write(bytes, sizeof(bytes));
     const std::string name = first->file_name();
     session.record_stop();
-    EXPECT_FALSE(session.recorder);
+    EXPECT_FALSE(session.recording().recorder());
     EXPECT_EQ(std::filesystem::file_size(name), 1216u);
 }
 
@@ -65,8 +65,8 @@ TEST_F(SessionRecording, UnwritablePathIsReportedAndKeepsTheRecorder)
 {
     EXPECT_FALSE(session.record_start(dir + "no/such/dir/"));
     EXPECT_EQ(session.last_error().rfind("cannot open " + dir + "no/such/dir/", 0), 0u) << session.last_error();
-    ASSERT_TRUE(session.recorder);
-    EXPECT_FALSE(session.recorder->is_open());
+    ASSERT_TRUE(session.recording().recorder());
+    EXPECT_FALSE(session.recording().recorder()->is_open());
     EXPECT_FALSE(session.record_start(dir));
     session.record_stop();
     EXPECT_TRUE(session.record_start(dir));
@@ -79,15 +79,15 @@ TEST_F(SessionRecording, PlayOpensForReadingAndBlocksRecordingUntilReleased)
     EXPECT_FALSE(session.get_file_size(size));  // no recorder yet
 
     ASSERT_TRUE(session.play_start(path));
-    EXPECT_TRUE(session.running);
+    EXPECT_TRUE(session.stream().running());
     EXPECT_FALSE(session.play_start(path));  // already open
     ASSERT_TRUE(session.get_file_size(size));
     EXPECT_EQ(size, 2u);
 
     session.play_stop();
-    EXPECT_FALSE(session.running);
-    ASSERT_TRUE(session.recorder);
-    EXPECT_TRUE(session.recorder->is_read());
+    EXPECT_FALSE(session.stream().running());
+    ASSERT_TRUE(session.recording().recorder());
+    EXPECT_TRUE(session.recording().recorder()->is_read());
     EXPECT_FALSE(session.record_start(dir));
     ASSERT_TRUE(session.play_start(path));  // the closed recorder reopens
     session.play_stop();

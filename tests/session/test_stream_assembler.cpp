@@ -28,8 +28,8 @@ class RawSession : public TQZ::DeviceSession {
 public:
     RawSession()
     {
-        chain.set_signal_data_processing(false);
-        chain.global_offset->enabled = false;
+        chain().set_signal_data_processing(false);
+        chain().global_offset->enabled = false;
     }
 };
 
@@ -45,6 +45,14 @@ int count_of(const std::string& text, const std::string& needle)
 float depth_of(const EncoderFrame& frame, int r, int c)
 {
     return static_cast<float>(frame.depth[frame.index(r, c)] * 0.0625);
+}
+
+// Leaves the session with a recorder that is not open: a record_start whose
+// file cannot be created.
+void open_unusable_recorder(TQZ::DeviceSession& session)
+{
+    ASSERT_FALSE(session.record_start(std::string(VELKOR_TEST_TMP) + "/no/such/dir/"));
+    ASSERT_TRUE(session.recording().recorder());
 }
 
 // A session whose stream worker runs (run() starts it without a connection).
@@ -94,7 +102,7 @@ TEST_F(StreamWorker, WaitSceneWaitsForAFrameAndGivesUpAfterTheTimeOut)
     std::thread sensor([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         for (const auto& d : encode_frame(sent)) {
-            session.packet_queue.push(d);
+            session.stream().receive(d.data(), d.size());
         }
     });
     const bool got = session.wait_scene(scene, std::chrono::seconds(10));
@@ -120,8 +128,8 @@ TEST_F(StreamWorker, StatsCountTheStream)
         TESTSUPPORT::append(datagrams, encode_frame(make_synthetic_frame(n, 1)));
     }
     for (auto& d : datagrams) {
-        TQZ::DeviceSession::udp_receive_callback(&session, reinterpret_cast<char*>(d.data()),
-                                                 static_cast<unsigned int>(d.size()));
+        TQZ::StreamPipeline::receive_callback(&session.stream(), reinterpret_cast<char*>(d.data()),
+                                              static_cast<unsigned int>(d.size()));
     }
     ASSERT_TRUE(loopback::wait_for([&] { return session.stats().frames_published == 5; }, std::chrono::seconds(10)));
     const VELKOR::SESSION_STATS_T stats = session.stats();
@@ -198,15 +206,15 @@ INSTANTIATE_TEST_SUITE_P(Slots, FlaggedBlock, testing::Values(0, 20));
 TEST(FrameQueue, FourthFrameReplacesTheOldest)
 {
     RawSession session;
-    TQZ::FrameAssembler assembler(session.slot_mask);
+    TQZ::FrameAssembler assembler = session.stream().make_assembler();
     std::vector<EncoderFrame> sent;
     for (uint32_t n = 0; n < 4; ++n) {
         sent.push_back(make_synthetic_frame(n, 9));
         for (const TQZ::Frame& frame : TESTSUPPORT::feed(assembler, encode_frame(sent.back())).frames) {
-            session.frame_queue.push(frame);
+            session.stream().publish(frame);
         }
     }
-    ASSERT_EQ(session.frame_queue.size(), 3u);
+    ASSERT_EQ(session.stream().frames_waiting(), 3u);
     TQZ::scene_t scene;
     for (int n = 1; n < 4; ++n) {
         ASSERT_TRUE(session.get_scene(scene));
@@ -236,7 +244,7 @@ TEST_F(StreamWorker, MessagesOfTheStreamAssembler)
     ASSERT_TRUE(arrived);
     EXPECT_EQ(count_of(out, "slot_loss\n"), 2);
     EXPECT_EQ(count_of(out, "emb crc err!!!\n"), 1);
-    EXPECT_EQ(session.frame_queue.size(), 1u);
+    EXPECT_EQ(session.stream().frames_waiting(), 1u);
     ASSERT_TRUE(session.get_scene(scene));
     EXPECT_EQ(scene.depth[3 * 192 + 4], depth_of(good, 3, 4));
 }
@@ -244,7 +252,7 @@ TEST_F(StreamWorker, MessagesOfTheStreamAssembler)
 TEST_F(StreamWorker, StopEndsTheWorkerAndRunStartsItAgain)
 {
     EXPECT_FALSE(session.stop());  // not connected: the write fails, the worker is still joined
-    EXPECT_FALSE(session.stream_worker);
+    EXPECT_FALSE(session.stream().worker_started());
     session.run();
     session.run();  // a second run keeps the one worker
     ASSERT_TRUE(feed_session(session, encode_frame(make_synthetic_frame(1, 1)), 1));
@@ -255,15 +263,15 @@ TEST_F(StreamWorker, StopEndsTheWorkerAndRunStartsItAgain)
 TEST(ReplayAssembler, WithoutAPlaybackFileTheLiveQueueIsLeftAlone)
 {
     RawSession session;
-    session.recorder = std::make_shared<VELKOR::Logger>();
     for (const auto& d : encode_frame(make_synthetic_frame(6, 2))) {
-        session.packet_queue.push(d);
+        session.stream().receive(d.data(), d.size());
     }
+    open_unusable_recorder(session);
     TQZ::scene_t scene;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(session.get_scene(scene, 0));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_EQ(session.packet_queue.size(), 56u);
+    EXPECT_EQ(session.stream().packets_waiting(), 56u);
     EXPECT_TRUE(scene.depth.empty());
 }
 
@@ -291,14 +299,14 @@ TEST(ReplayAssembler, NegativeIndexOrNoRecorderIsTheOneArgumentForm)
     RawSession session;
     TQZ::scene_t scene;
     for (const auto& d : encode_frame(make_synthetic_frame(1, 2))) {
-        session.packet_queue.push(d);
+        session.stream().receive(d.data(), d.size());
     }
     // No recorder: nothing is assembled on the caller's thread.
     EXPECT_FALSE(session.get_scene(scene, 0));
-    EXPECT_EQ(session.packet_queue.size(), 56u);
-    session.recorder = std::make_shared<VELKOR::Logger>();
+    EXPECT_EQ(session.stream().packets_waiting(), 56u);
+    open_unusable_recorder(session);
     EXPECT_FALSE(session.get_scene(scene, -1));
-    EXPECT_EQ(session.packet_queue.size(), 56u);
+    EXPECT_EQ(session.stream().packets_waiting(), 56u);
 }
 
 TEST(ReplayAssembler, ReplaysFramesOfARecordingByIndex)

@@ -142,8 +142,8 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
         const auto cycle_end = std::min(run_end, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                                   std::chrono::duration<double>(cycle_seconds)));
         while (Clock::now() < cycle_end) {
-            deepest_packets = std::max(deepest_packets, session->packet_queue.size());
-            deepest_frames = std::max(deepest_frames, session->frame_queue.size());
+            deepest_packets = std::max(deepest_packets, session->stream().packets_waiting());
+            deepest_frames = std::max(deepest_frames, session->stream().frames_waiting());
             if (session->get_scene(scene)) {
                 ++published;
             } else {
@@ -178,7 +178,7 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
         // Only the recorder's writer is left.
         EXPECT_EQ(process_threads::settle_to(baseline_threads + 1), baseline_threads + 1) << "cycle " << cycles;
 
-        const std::shared_ptr<VELKOR::Logger> recorder = session->recorder;
+        const std::shared_ptr<VELKOR::Logger> recorder = session->recording().recorder();
         ASSERT_TRUE(recorder);
         const std::string file = recorder->file_name();
         session->record_stop();
@@ -194,8 +194,8 @@ TEST(Soak, StreamAndRecordAgainstAFaultySimulator)
         ++cycles;
     }
     rss_end = status_kb("VmRSS");
-    const int session_packet_capacity = session->packet_queue.capacity();
-    const int session_frame_capacity = session->frame_queue.capacity();
+    const int session_packet_capacity = session->stream().packet_capacity();
+    const int session_frame_capacity = session->stream().frame_capacity();
     const long rss_peak_end = status_kb("VmHWM");
 
     const auto t = Clock::now();

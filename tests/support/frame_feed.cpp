@@ -35,17 +35,18 @@ bool feed_session(TQZ::DeviceSession& session, const Datagrams& datagrams, std::
                   std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    const std::size_t room = static_cast<std::size_t>(session.packet_queue.capacity()) / 2;
+    TQZ::StreamPipeline& stream = session.stream();
+    const std::size_t room = static_cast<std::size_t>(stream.packet_capacity()) / 2;
     for (const auto& datagram : datagrams) {
-        while (session.packet_queue.size() >= room) {
+        while (stream.packets_waiting() >= room) {
             if (std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        session.packet_queue.push(datagram);
+        stream.receive(datagram.data(), datagram.size());
     }
-    while (session.frame_queue.size() < frames) {
+    while (stream.frames_waiting() < frames) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }

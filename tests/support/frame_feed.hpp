@@ -23,8 +23,9 @@ struct FeedResult {
 // its end is caught by AddressSanitizer.
 FeedResult feed(TQZ::FrameAssembler& assembler, const Datagrams& datagrams);
 
-// Pushes the datagrams into the session's packet queue, pacing so the queue
-// never overflows, and waits until frame_queue holds `frames` frames or
+// Feeds the datagrams to the session's stream pipeline as if received,
+// pacing so its packet queue never overflows, and waits until its frame
+// queue holds `frames` frames or
 // `limit` passes. True when the frames arrived.
 bool feed_session(TQZ::DeviceSession& session, const Datagrams& datagrams, std::size_t frames,
                   std::chrono::milliseconds limit = std::chrono::milliseconds(5000));

@@ -1,21 +1,19 @@
 // tqz settings get|apply FILE.json|save: the sensor's settings document.
 //
 // The sensor answers every settings command; apply and save wait for that
-// answer and fail when it says "result": false or does not come. The answer
-// lands in the session's general reply queue, which the LidarTQ handle does
-// not expose, so this command drives a session of its own.
+// answer (LidarTQ::wait_reply) and fail when it says "result": false or does
+// not come; get waits for the settings reply (LidarTQ::wait_setting).
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "api/lidar_tq.hpp"
 #include "command.hpp"
 #include "link_options.hpp"
-#include "session/device_session.hpp"
 
 namespace {
 
@@ -43,22 +41,23 @@ const char kHelp[] =
     "Exit status: 0 when the sensor answered and agreed, 1 when it refused or\n"
     "did not answer, 2 for bad usage, 130 after Ctrl-C.\n";
 
-// Takes the first reply that arrives in `queue` within `timeout`, giving up
-// early on a stop signal.
-bool wait_reply(VELKOR::BoundedQueue<nlohmann::json>& queue, nlohmann::json& reply, double timeout_s,
-                const tqz::StopSignals& stop)
+// Takes the sensor's answer (the settings reply for get, else the oldest
+// other reply) within `timeout_s`, giving up early on a stop signal.
+bool wait_answer(VELKOR::LidarTQ& lidar, bool settings, nlohmann::json& reply, double timeout_s,
+                 const tqz::StopSignals& stop)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_s));
     while (!stop.requested()) {
-        if (queue.pop(reply)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto wait = std::max(std::chrono::milliseconds(0), std::min(left, tqz::kStopCheck));
+        if (settings ? lidar.wait_setting(reply, wait) : lidar.wait_reply(reply, wait)) {
             return true;
         }
         if (Clock::now() >= deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
 }
@@ -138,28 +137,26 @@ int run_settings(const tqz::Args& args)
     const tqz::StopSignals stop(kName);
     const tqz::LibraryLog log(kName);
     tqz::QuietLibraryOutput quiet;
-    TQZ::DeviceSession session;
-    error = tqz::connect_sensor(session, o.sensor, o.local);
+    VELKOR::LidarTQ lidar;
+    error = tqz::connect_sensor(lidar, o.sensor, o.local);
     if (!error.empty()) {
         return tqz::fail(kName, error);
     }
     // Answers that came unasked must not pass for the answer to our command.
     nlohmann::json reply;
-    while (session.general_replies.pop(reply)) {
+    while (lidar.wait_reply(reply, std::chrono::milliseconds(0))) {
     }
     bool sent = false;
     if (o.action == "get") {
         // connect took the first settings reply; ask again for ours.
-        sent = session.json_read_from_memory();
+        sent = lidar.json_read_from_memory();
     } else if (o.action == "apply") {
-        sent = session.send_json(document);
+        sent = lidar.send_json(document);
     } else {
-        sent = session.json_write_to_memory();
+        sent = lidar.json_write_to_memory();
     }
-    const bool answered =
-        sent && wait_reply(o.action == "get" ? session.setting_replies : session.general_replies, reply,
-                           o.timeout_s, stop);
-    session.disconnect();
+    const bool answered = sent && wait_answer(lidar, o.action == "get", reply, o.timeout_s, stop);
+    lidar.disconnect();
 
     if (stop.requested()) {
         std::fprintf(stderr, "tqz %s: interrupted\n", kName);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "command.hpp"
 #include "option_parsing.hpp"
@@ -25,19 +24,6 @@ const char kHelp[] = "Usage: tqz synth [OPTIONS]\n"
                      "\n"
                      "Exit status: 0 when every frame arrived, 1 when one did not, 2 for bad\n"
                      "usage.\n";
-
-// Waits for the worker to publish the frame; false after `limit`.
-bool take_scene(TQZ::DeviceSession& session, TQZ::scene_t& scene, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!session.get_scene(scene)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 int run_synth(const tqz::Args& args)
 {
@@ -70,9 +56,9 @@ int run_synth(const tqz::Args& args)
             VELKOR::SIM::make_synthetic_frame(static_cast<uint32_t>(n), seed);
         for (int row = 0; row < frame.rows; ++row) {
             VELKOR::SIM::encode_slot_into(frame, row, VELKOR::SIM::EncoderOptions{}, datagram);
-            session.packet_queue.push(datagram);
+            session.stream().receive(datagram.data(), datagram.size());
         }
-        if (!take_scene(session, scene, std::chrono::seconds(2))) {
+        if (!session.wait_scene(scene, std::chrono::seconds(2))) {
             std::printf("frame %ld missing\n", n);
             continue;
         }

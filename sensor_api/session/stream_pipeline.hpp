@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "api/lidar_tq.hpp"
+#include "session/frame_assembler.hpp"
+#include "session/frame_types.hpp"
+#include "transport/ext_interface_udp_client.hpp"
+#include "util/bounded_queue.hpp"
+
+namespace TQZ {
+
+class SessionRecording;
+
+// The data path of one sensor: UDP client -> receive callback -> packet
+// queue -> stream worker -> frame assembler -> frame queue -> the caller.
+// It also keeps the counters behind stats().
+//
+// Threads: the UDP receive thread runs receive(); the stream worker
+// assembles; the caller's thread starts and stops the worker and takes
+// frames. The counters are atomics that any thread may read.
+class StreamPipeline {
+public:
+    // `recording` gets every received datagram and, while a file is open for
+    // replay, feeds the worker instead of the live queue.
+    explicit StreamPipeline(SessionRecording& recording);
+    // Ends the worker and closes the link, joining both threads.
+    ~StreamPipeline();
+
+    StreamPipeline(const StreamPipeline&) = delete;
+    StreamPipeline& operator=(const StreamPipeline&) = delete;
+
+    // Registers the receive callback and binds the UDP socket as `settings` say.
+    bool connect(VELKOR::ExtInterface_UDP_client::IpSettings& settings);
+    void disconnect();
+
+    // Drops waiting frames and datagrams and lets the worker run, starting it
+    // unless one already runs.
+    void start();
+    // Drops waiting frames and datagrams and lets a worker run, without
+    // starting one (a replay assembles on the caller's thread).
+    void arm();
+    // Ends and joins the worker, if one runs, and drops what waits.
+    void halt();
+    bool running() const { return running_; }
+    bool worker_started() const { return worker_ != nullptr; }
+
+    // The oldest assembled frame: at once, or waiting up to `timeout`.
+    bool take_frame(Frame& frame);
+    bool wait_frame(Frame& frame, std::chrono::milliseconds timeout);
+    // Queues a frame for the caller, counting one that pushes out an untaken one.
+    void publish(Frame frame);
+    // An assembler that shares the worker's slot mask and counters (replay).
+    FrameAssembler make_assembler() { return FrameAssembler(slot_mask_, &flag_counts_); }
+
+    // Counters since the last reset (recording_failed is not set here).
+    VELKOR::SESSION_STATS_T stats() const;
+    void reset_stats();
+
+    // One datagram as the UDP receive thread delivers it: queued for the
+    // worker, counted, and recorded while a recorder is in place. The
+    // transport calls receive_callback (user = the pipeline); tools and tests
+    // call receive to feed datagrams as if received.
+    void receive(const uint8_t* data, std::size_t length);
+    static void receive_callback(void* user, char* data, unsigned int length);
+    // Replaces the transport's receive callback; a benchmark wraps
+    // receive_callback in one of its own to count or time datagrams.
+    void set_receive_callback(VELKOR::ExtInterfaceBase::RecvCallback callback, void* user);
+
+    // What waits, for tests and tools that pace their feeding.
+    std::size_t packets_waiting() const { return packet_queue_.size(); }
+    int packet_capacity() const { return packet_queue_.capacity(); }
+    std::size_t frames_waiting() const { return frame_queue_.size(); }
+    int frame_capacity() const { return frame_queue_.capacity(); }
+    // Takes the oldest waiting datagram (tests; the worker takes them otherwise).
+    bool take_datagram(ByteVector& datagram) { return packet_queue_.pop(datagram); }
+
+private:
+    void worker_loop();
+    bool wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait);
+
+    SessionRecording& recording_;
+    std::shared_ptr<VELKOR::ExtInterface_UDP_client> udp_;
+
+    VELKOR::BoundedQueue<Frame> frame_queue_{3};
+    // Datagrams waiting for the stream worker: some 18 frames, so that a
+    // worker descheduled for a moment on a busy host (the soak run saw over
+    // two frames waiting) loses nothing. A worker that stays behind still
+    // loses the oldest datagrams, never the newest.
+    VELKOR::BoundedQueue<ByteVector> packet_queue_{1024};
+
+    std::unique_ptr<std::thread> worker_;
+    std::atomic<bool> running_{false};
+    // Slots received for the frame under assembly (bit n = slot n), shared
+    // by the worker's and the replay's assembler.
+    std::atomic<uint64_t> slot_mask_{0};
+
+    std::atomic<uint64_t> datagrams_received_{0};
+    std::atomic<uint64_t> slot_losses_{0};
+    std::atomic<uint64_t> frames_published_{0};
+    std::atomic<uint64_t> frames_dropped_{0};
+    std::atomic<uint64_t> deepest_packet_queue_{0};
+    assembly_counters flag_counts_;
+};
+
+}  // namespace TQZ
