@@ -294,3 +294,34 @@ TEST_F(SessionWithSim, DestroyedWhileStreamingEndsEveryThread)
     session.reset();
     EXPECT_TRUE(loopback::wait_for([&] { return !sim->client_connected(); }));
 }
+
+// The sensor's answers reach a LidarTQ caller without polling: each kind of
+// reply from its own queue, and a wait that gets nothing says so in time.
+TEST_F(SessionWithSim, WaitReplyAndWaitSettingTakeTheAnswersOfTheirCommands)
+{
+    start_sim();
+    VELKOR::LidarTQ lidar;
+    nlohmann::json reply;
+    EXPECT_FALSE(lidar.wait_setting(reply, 20ms));
+    EXPECT_EQ(lidar.last_error(), "no settings reply within 20 ms");
+
+    ASSERT_TRUE(lidar.connect(sensor(), local_any()));
+    while (lidar.wait_reply(reply, 0ms)) {
+    }
+    nlohmann::json change = {{"tq_fps", 20}};
+    ASSERT_TRUE(lidar.json_read_from_memory());
+    ASSERT_TRUE(lidar.wait_setting(reply, 2s));
+    EXPECT_TRUE(reply.contains("PL_Reg")) << reply.dump();
+    ASSERT_TRUE(lidar.send_json(change));
+    ASSERT_TRUE(lidar.wait_reply(reply, 2s));
+    EXPECT_EQ(reply, (nlohmann::json{{"command", "json_write"}, {"result", true}}));
+    EXPECT_FALSE(lidar.wait_setting(reply, 0ms));  // the answer went to its own queue
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(lidar.wait_reply(reply, 50ms));
+    const double waited = seconds_since(start);
+    EXPECT_GE(waited, 0.05);
+    EXPECT_LT(waited, 1.0);  // a loaded host's generous bound
+    EXPECT_EQ(lidar.last_error(), "no reply within 50 ms");
+    lidar.disconnect();
+}
