@@ -5,10 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
 #include "processing/processing_chain.hpp"
-#include "recording/logger.hpp"
 #include "session/device_session.hpp"
 #include "session/settings_file.hpp"
 #include "util/log_sink.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <iostream>
+#include <string>
 
 #include <nlohmann/json.hpp>
 #include "util/log_sink.hpp"
@@ -23,6 +23,19 @@ inline void report_json_error(const nlohmann::json::exception& error)
         text = "json out_of_range error";
     }
     VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << text;
+}
+
+// The compact text of `value` into `out`; false, with the error's line, when
+// the value cannot be written as JSON (invalid UTF-8 in a string).
+inline bool dump_compact(const nlohmann::json& value, std::string& out)
+{
+    try {
+        out = value.dump();
+        return true;
+    } catch (const nlohmann::json::exception& error) {
+        report_json_error(error);
+        return false;
+    }
 }
 
 }  // namespace TQZ

@@ -67,10 +67,7 @@ bool CommandLink::save_settings() { return send("{\"command\":\"json_save\"}", k
 bool CommandLink::send_json(const nlohmann::json& message)
 {
     std::string text;
-    try {
-        text = message.dump();
-    } catch (const nlohmann::json::exception& error) {
-        report_json_error(error);
+    if (!dump_compact(message, text)) {
         return false;
     }
     return send(std::move(text), kRouteGeneral, kSettingsPause);

@@ -37,13 +37,7 @@ bool write_settings_file(const char* path, const nlohmann::json& value)
     // Dump before opening, so a value that cannot be written (invalid UTF-8)
     // does not truncate an existing file.
     std::string compact;
-    try {
-        compact = value.dump();
-    } catch (const nlohmann::json::exception& error) {
-        report_json_error(error);
-        return false;
-    }
-    if (path == nullptr) {
+    if (!dump_compact(value, compact) || path == nullptr) {
         return false;
     }
     std::ofstream file(path, std::ios::out | std::ios::trunc);
