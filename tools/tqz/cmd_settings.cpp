@@ -50,7 +50,7 @@ bool wait_answer(VELKOR::LidarTQ& lidar, bool settings, nlohmann::json& reply, d
     const auto deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_s));
     while (!stop.requested()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const auto wait = std::max(std::chrono::milliseconds(0), std::min(left, tqz::kStopCheck));
         if (settings ? lidar.wait_setting(reply, wait) : lidar.wait_reply(reply, wait)) {
             return true;

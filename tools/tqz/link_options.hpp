@@ -61,7 +61,7 @@ public:
     };
 };
 
-// Connects `handle` (a LidarTQ, or a session); a stop signal during the
+// Connects `handle` (a LidarTQ); a stop signal during the
 // connect ends the process. Empty on success, else
 // "cannot connect to ADDR:PORT: <the library's reason>" (the link closed).
 template <typename Handle>
