@@ -6,6 +6,7 @@
 #include "processing/processing_chain.hpp"
 #include "protocol/json_error_report.hpp"
 #include "recording/logger.hpp"
+#include "recording/row_datagram.hpp"
 #include "transport/ext_interface_tcp_client.hpp"
 #include "transport/ext_interface_udp_client.hpp"
 #include "util/log_sink.hpp"
@@ -169,9 +170,16 @@ void DeviceSession::udp_receive_callback(void* user, char* data, unsigned int le
 {
     auto* self = static_cast<DeviceSession*>(user);
     const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    self->packet_queue.push(ByteVector(bytes, bytes + length));
+    // A row before its frame's last gives the worker nothing to publish:
+    // it is queued without waking the worker, which then takes a few rows
+    // per wake-up instead of one. The frame's last row, anything that is no
+    // row, and a backlog of kRowsPerWake rows wake it.
+    constexpr std::size_t kRowsPerWake = 8;
+    const VELKOR::RowDatagram row(bytes, length);
+    const std::size_t wake_depth = row.is_row() && !row.ends_frame() ? kRowsPerWake : 1;
+    std::size_t depth = 0;
+    self->packet_queue.push_batched(ByteVector(bytes, bytes + length), wake_depth, depth);
     self->datagrams_received.fetch_add(1, std::memory_order_relaxed);
-    const uint64_t depth = self->packet_queue.size();
     if (depth > self->deepest_packet_queue.load(std::memory_order_relaxed)) {
         self->deepest_packet_queue.store(depth, std::memory_order_relaxed);
     }
