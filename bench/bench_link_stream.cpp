@@ -13,16 +13,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,52 +25,15 @@
 #include "processing/processing_chain.hpp"
 #include "session/device_session.hpp"
 #include "sim_sensor.hpp"
+#include "thread_usage.hpp"
 #include "transport/ext_interface_udp_client.hpp"
 
 namespace {
 
-std::set<int> thread_ids()
-{
-    std::set<int> ids;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                ids.insert(std::atoi(entry->d_name));
-            }
-        }
-        closedir(dir);
-    }
-    return ids;
-}
-
-// utime + stime of one thread, in seconds.
-double thread_cpu_s(int tid)
-{
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos) {
-        return 0.0;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) {
-        fields >> skip;  // state .. cmajflt
-    }
-    long utime = 0;
-    long stime = 0;
-    fields >> utime >> stime;
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double cpu_of(const std::set<int>& ids)
-{
-    double sum = 0.0;
-    for (int id : ids) {
-        sum += thread_cpu_s(id);
-    }
-    return sum;
-}
+using bench_support::cpu_of;
+using bench_support::switches_of;
+using bench_support::thread_cpu_s;
+using bench_support::thread_ids;
 
 struct Counting {
     TQZ::DeviceSession* session = nullptr;
@@ -123,12 +81,18 @@ void BM_LinkStream(benchmark::State& state)
     uint64_t sent = 0;
     uint64_t received = 0;
     uint64_t frames_sent = 0;
+    uint64_t slot_losses = 0;
+    uint64_t frames_dropped = 0;
+    double switches = 0.0;
     long scenes = 0;
     std::vector<double> each;
     for (auto _ : state) {
         const uint64_t sent0 = sim.datagrams_sent();
         const uint64_t received0 = counting.datagrams;
         const uint64_t frames0 = sim.frames_sent();
+        const uint64_t slot_losses0 = session.slot_losses.load();
+        const uint64_t frames_dropped0 = session.frames_dropped.load();
+        const double switches0 = switches_of(link_threads);
         const double cpu0 = cpu_of(link_threads);
         std::vector<double> each0;
         for (int id : link_threads) {
@@ -149,12 +113,14 @@ void BM_LinkStream(benchmark::State& state)
         sent += sim.datagrams_sent() - sent0;
         received += counting.datagrams - received0;
         frames_sent += sim.frames_sent() - frames0;
+        slot_losses += session.slot_losses.load() - slot_losses0;
+        frames_dropped += session.frames_dropped.load() - frames_dropped0;
+        switches += switches_of(link_threads) - switches0;
     }
-    const uint64_t slot_losses = session.slot_losses.load();
-    const uint64_t frames_dropped = session.frames_dropped.load();
     session.stop();
     session.disconnect();
     sim.stop();
+    state.counters["wakeups_per_s"] = wall > 0 ? switches / wall : 0.0;
     state.counters["cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
     state.counters["loss_pct"] = sent > 0 ? 100.0 * (1.0 - static_cast<double>(std::min(received, sent)) / sent) : 0.0;
     state.counters["scenes_per_s"] = wall > 0 ? scenes / wall : 0.0;
