@@ -160,7 +160,6 @@ void BM_Record_Frames(benchmark::State& state)
 }
 BENCHMARK(BM_Record_Frames)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
 
-
 // What an open recording costs while nothing comes to write: the writer
 // thread's CPU (percent of one core) and how often it is switched in and out
 // per second (a writer that waits on its queue sleeps until close).
