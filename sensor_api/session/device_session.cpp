@@ -31,6 +31,7 @@ DeviceSession::DeviceSession()
 DeviceSession::~DeviceSession()
 {
     running = false;
+    packet_queue.wake();
     if (stream_worker && stream_worker->joinable()) {
         stream_worker->join();
     }
@@ -135,6 +136,7 @@ bool DeviceSession::stop()
     frame_queue.clear();
     packet_queue.clear();
     running = false;
+    packet_queue.wake();
     if (stream_worker) {
         stream_worker->join();
         stream_worker.reset();

@@ -152,7 +152,7 @@ private:
     // Assembles one frame of the file being replayed synchronously onto
     // frame_queue (stream_assembler.cpp).
     bool replay_assemble(VELKOR::Logger& source);
-    bool wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait);
+    bool wait_datagram(ByteVector& datagram);
     void fw_upload_thread_process();
     // Stops a running upload thread and joins it (fw_upload.cpp).
     void end_upload();

@@ -12,21 +12,24 @@ namespace TQZ {
 namespace {
 
 // Longest wait of the stream worker for a datagram: it wakes at once when one
-// is pushed, and looks at its running flag at least this often, so stop joins
-// it within this time.
+// is pushed, and looks at its running flag and its source at least this
+// often. On the live queue stop wakes it (packet_queue.wake), so there it
+// may wait longer: an idle link then costs a few wake-ups a second.
 constexpr auto kIdleWait = std::chrono::milliseconds(20);
+constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 
 }  // namespace
 
 // Waits up to `wait` for the next datagram: from the recorder while it is
 // open for reading (and until record_stop releases it), otherwise from the
 // live packet queue.
-bool DeviceSession::wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait)
+bool DeviceSession::wait_datagram(ByteVector& datagram)
 {
     // The recorder pointer is swapped by record/play calls on the caller's thread.
     const std::shared_ptr<VELKOR::Logger> source = std::atomic_load(&recorder);
-    return source && source->is_read() ? source->packet_queue.pop_for(datagram, wait)
-                                       : packet_queue.pop_for(datagram, wait);
+    return source && source->is_read()
+               ? source->packet_queue.pop_for(datagram, kIdleWait)
+               : packet_queue.pop_for(datagram, kLiveIdleWait, [this] { return !running.load(); });
 }
 
 void DeviceSession::publish(Frame frame)
@@ -42,7 +45,7 @@ void DeviceSession::stream_worker_process()
     FrameAssembler assembler(slot_mask, &flag_counts);
     ByteVector datagram;
     while (running) {
-        if (!wait_datagram(datagram, kIdleWait)) {
+        if (!wait_datagram(datagram)) {
             continue;
         }
         switch (assembler.feed(datagram.data(), datagram.size())) {
