@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
+#include "thread_usage.hpp"
 
 namespace {
 
@@ -157,5 +159,48 @@ void BM_Record_Frames(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSlots * (kDatagramBytes + 16)));
 }
 BENCHMARK(BM_Record_Frames)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
+
+// What an open recording costs while nothing comes to write: the writer
+// thread's CPU (percent of one core) and how often it is switched in and out
+// per second (a writer that waits on its queue sleeps until close).
+void BM_Recorder_Idle(benchmark::State& state)
+{
+    const std::string prefix =
+        (std::filesystem::temp_directory_path() / ("velkor_bench_idle_" + std::to_string(::getpid()) + "_"))
+            .string();
+    const std::set<int> before = bench_support::thread_ids();
+    VELKOR::Logger logger;
+    if (!logger.open({prefix, false})) {
+        state.SkipWithError("cannot create the recording");
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the writer starts
+    std::set<int> writer;
+    for (int id : bench_support::thread_ids()) {
+        if (before.count(id) == 0) {
+            writer.insert(id);
+        }
+    }
+    double cpu = 0.0;
+    double switches = 0.0;
+    double wall = 0.0;
+    for (auto _ : state) {
+        const double cpu0 = bench_support::cpu_of(writer);
+        const double switches0 = bench_support::switches_of(writer);
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cpu += bench_support::cpu_of(writer) - cpu0;
+        switches += bench_support::switches_of(writer) - switches0;
+    }
+    const std::string name = logger.file_name();
+    logger.close();
+    std::error_code ec;
+    std::filesystem::remove(name, ec);
+    state.counters["cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    state.counters["wakeups_per_s"] = wall > 0 ? switches / wall : 0.0;
+    state.counters["threads"] = static_cast<double>(writer.size());
+}
+BENCHMARK(BM_Recorder_Idle)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

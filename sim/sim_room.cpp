@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "processing/direction_tables.hpp"
 #include "processing/module_offset_calibration.hpp"
@@ -69,11 +70,16 @@ double TimeModel::walk_correction(uint16_t intensity) const
 
 double TimeModel::raw_ns(double true_ns, int row, int col, uint16_t intensity) const
 {
+    return raw_ns_corrected(true_ns, row, col, walk_correction(intensity));
+}
+
+double TimeModel::raw_ns_corrected(double true_ns, int row, int col, double correction) const
+{
     double raw = true_ns + global_offset_mm / kHalfLightSpeed;
     if (offset_table) {
         raw += offset_table(row, col);
     }
-    return raw - walk_correction(intensity);
+    return raw - correction;
 }
 
 // The six walk-error coefficients of a settings document; empty when it does
@@ -158,6 +164,10 @@ EncoderFrame SimRoom::render(uint32_t frame_number) const
     const double fps = options_.fps > 0.0 ? options_.fps : 10.0;
     const double t = frame_number / fps;
     const std::vector<RoomBox> boxes = boxes_at(t);
+    // The walk correction depends on the intensity alone, and the exp pair
+    // behind it is most of a frame's cost at 100 fps: each intensity value
+    // is corrected once per frame (NaN marks one not met yet).
+    std::vector<double> walk(4001, std::numeric_limits<double>::quiet_NaN());
 
     for (int row = 0; row < kFrameRows; ++row) {
         for (int col = 0; col < kFrameCols; ++col) {
@@ -171,7 +181,11 @@ EncoderFrame SimRoom::render(uint32_t frame_number) const
             // columns): about 540 at the back wall, 50 at the range limit.
             const double echo = 2.0e10 / (mm * mm + 1.0e6);
             const auto intensity = static_cast<uint16_t>(std::clamp(echo, 40.0, 4000.0));
-            const double raw = time_model.raw_ns(mm / kHalfLightSpeed, row, col, intensity);
+            double& correction = walk[intensity];
+            if (std::isnan(correction)) {
+                correction = time_model.walk_correction(intensity);
+            }
+            const double raw = time_model.raw_ns_corrected(mm / kHalfLightSpeed, row, col, correction);
             const double sixteenths = std::round(raw * 16.0);
             const std::size_t k = frame.index(row, col);
             frame.depth[k] = static_cast<uint32_t>(std::clamp(sixteenths, 1.0, 1048575.0));
@@ -179,11 +193,18 @@ EncoderFrame SimRoom::render(uint32_t frame_number) const
         }
     }
     // Ambient light: a bright band in the middle columns, darker at the top.
+    // The two waves depend on the column alone, so they are taken once per
+    // column, not once per word.
+    std::vector<double> band(static_cast<std::size_t>(frame.ambient_words));
+    std::vector<double> wave(band.size());
+    for (int j = 0; j < frame.ambient_words; ++j) {
+        const double x = static_cast<double>(j) / frame.ambient_words;
+        band[j] = 2500.0 * std::sin(M_PI * x);
+        wave[j] = 300.0 * std::sin(2.0 * M_PI * (x + t / 8.0));
+    }
     for (int row = 0; row < kFrameRows; ++row) {
         for (int j = 0; j < frame.ambient_words; ++j) {
-            const double x = static_cast<double>(j) / frame.ambient_words;
-            const double level = 1500.0 + 2500.0 * std::sin(M_PI * x) + 40.0 * row +
-                                 300.0 * std::sin(2.0 * M_PI * (x + t / 8.0));
+            const double level = 1500.0 + band[j] + 40.0 * row + wave[j];
             frame.ambient[static_cast<std::size_t>(row) * frame.ambient_words + j] =
                 static_cast<uint32_t>(std::clamp(level, 0.0, 16777215.0));
         }

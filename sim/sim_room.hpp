@@ -32,6 +32,8 @@ struct TimeModel {
 
     // Raw round-trip ns the sensor reports for a true one of `true_ns`.
     double raw_ns(double true_ns, int row, int col, uint16_t intensity) const;
+    // Same, with the walk correction for the intensity already taken.
+    double raw_ns_corrected(double true_ns, int row, int col, double correction) const;
     // The host's correction for `intensity` (ns added to the raw time).
     double walk_correction(uint16_t intensity) const;
 };

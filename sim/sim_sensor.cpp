@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "recording/row_datagram.hpp"
 #include "sim_room.hpp"
 
 namespace VELKOR {
@@ -531,6 +532,14 @@ bool SimSensor::send_datagram(std::vector<uint8_t>& datagram, uint32_t& rng)
             flag_block(datagram, rng);
             unchanged = false;
         }
+    }
+    const RowDatagram row(out->data(), out->size());
+    if (row.ends_frame()) {
+        const uint32_t sequence = static_cast<uint32_t>((*out)[0] | ((*out)[1] << 8) | ((*out)[2] << 16)) |
+                                  (static_cast<uint32_t>((*out)[3]) << 24);
+        const auto since_epoch = Clock::now().time_since_epoch();
+        frame_end_sent_ns_[sequence % kSentStamps].store(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count(), std::memory_order_release);
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;

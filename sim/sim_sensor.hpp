@@ -155,6 +155,16 @@ public:
     // swap, error flag or garbage injected, and not cut short by a stop.
     uint64_t frames_sent_intact() const { return frames_intact_; }
 
+    // When the last row of frame `sequence` (the u32 at the start of each
+    // row) was handed to sendto, in steady_clock nanoseconds since its epoch;
+    // 0 when no such row was sent. Kept for the last kSentStamps frames, so a
+    // stamp older than that reads as a newer frame's.
+    int64_t frame_end_sent_ns(uint32_t sequence) const
+    {
+        return frame_end_sent_ns_[sequence % kSentStamps].load(std::memory_order_acquire);
+    }
+    static constexpr std::size_t kSentStamps = 64;
+
     static nlohmann::json default_settings();
 
 private:
@@ -190,6 +200,7 @@ private:
     std::atomic<uint64_t> frames_intact_{0};
     std::atomic<bool> restart_requested_{false};
     std::atomic<uint64_t> restarts_done_{0};
+    std::atomic<int64_t> frame_end_sent_ns_[kSentStamps] = {};
 
     // Where data datagrams go: the client's TCP peer address (network order).
     std::atomic<uint32_t> client_addr_{0};

@@ -20,9 +20,10 @@ namespace VELKOR {
 
 namespace {
 
-// The writer sleeps this long when it finds the write queue empty, so an idle
-// recording costs no CPU while a busy one drains without pausing.
-constexpr std::chrono::microseconds kWriterIdleSleep{500};
+// The writer waits on its queue for records; write wakes it, close wakes it
+// to finish. This only bounds how long it waits without looking at its stop
+// flag.
+constexpr std::chrono::milliseconds kWriterIdleWait{1000};
 
 // How many "-N" names a recording tries after its time-stamped name.
 constexpr int kMaxNameSerial = 9999;
@@ -140,6 +141,7 @@ void Logger::close()
         // The writer empties the queue before it sees the stop flag, so every
         // record queued before close reaches the file.
         stop_ = true;
+        write_queue_.wake();
         writer_->join();
         writer_.reset();
         write_queue_.clear();
@@ -244,7 +246,7 @@ void Logger::thread_process()
     std::fflush(stdout);
     std::vector<uint8_t> record;
     for (;;) {
-        if (write_queue_.pop(record)) {
+        if (write_queue_.pop_for(record, kWriterIdleWait, [this] { return stop_.load(); })) {
             queued_bytes_ -= record.size();
             if (!append_record(record)) {
                 // The recording ends here; what waits would only fail too.
@@ -256,10 +258,11 @@ void Logger::thread_process()
             ++records_written_;
             continue;
         }
+        // Nothing was taken: either the queue is empty and close asked to
+        // stop, or the wait ran out.
         if (stop_) {
             break;
         }
-        std::this_thread::sleep_for(kWriterIdleSleep);
     }
     std::fputs("VELKOR::Logger::thread_process : Done.\n", stdout);
     std::fflush(stdout);

@@ -1,18 +1,49 @@
 #include "transport/ext_interface_udp_client.hpp"
 
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/uio.h>
+
+#include <cerrno>
 #include <iostream>
+#include <system_error>
 
 #include "transport/handler_base.hpp"
 #include "util/log_sink.hpp"
 
 namespace VELKOR {
 
+namespace {
+
+// Datagrams taken from the socket per system call at most. Rows come one by
+// one while the receive thread keeps up; a backlog left by a thread that was
+// descheduled for a while is then taken in batches.
+constexpr unsigned kBatch = 8;
+// Longest a blocked receive waits before it looks at the running flag again.
+// disconnect wakes it at once (shutdown); this only bounds the wait should
+// that wake-up ever be missed.
+constexpr long kReceiveTimeoutMs = 200;
+
+}  // namespace
+
 class HandleUdpClient : public HandlerBase {
 public:
-    HandleUdpClient() : HandlerBase(65536), socket(io) {}
+    // Every slot holds the largest UDP payload; the handler's own buffer is
+    // the first slot.
+    HandleUdpClient() : HandlerBase(kBatch * kSlotBytes), socket(io)
+    {
+        for (unsigned k = 0; k < kBatch; ++k) {
+            slots[k].iov_base = buffer.get() + k * kSlotBytes;
+            slots[k].iov_len = kSlotBytes;
+        }
+    }
+
+    static constexpr std::size_t kSlotBytes = 65536;
 
     asio::ip::udp::socket socket;
     asio::ip::udp::endpoint remote;
+    iovec slots[kBatch] = {};
+    mmsghdr messages[kBatch] = {};
 };
 
 namespace {
@@ -50,11 +81,15 @@ bool ExtInterface_UDP_client::connect(PortBase& settings)
         if (!h.socket.is_open()) {
             return false;
         }
-        // The first asynchronous receive would switch the socket to
-        // non-blocking mode on the receive thread, writing state that a
-        // concurrent write on the caller's thread reads. Switch it here,
-        // before that thread exists; writes still wait for the socket.
-        h.socket.native_non_blocking(true);
+        // The receive thread blocks in the kernel until datagrams come (no
+        // I/O context runs per datagram); the time-out only bounds how long
+        // it goes without looking at the running flag.
+        timeval wait{};
+        wait.tv_sec = kReceiveTimeoutMs / 1000;
+        wait.tv_usec = (kReceiveTimeoutMs % 1000) * 1000;
+        if (::setsockopt(h.socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+            throw std::system_error(errno, std::generic_category(), "SO_RCVTIMEO");
+        }
         start_thread();
         return true;
     } catch (const std::exception& e) {
@@ -65,7 +100,19 @@ bool ExtInterface_UDP_client::connect(PortBase& settings)
 
 void ExtInterface_UDP_client::disconnect()
 {
-    stop_receive_loop(*handler_, handler_->socket, [this] { stop_thread(); });
+    auto& h = *handler_;
+    h.running = false;
+    if (h.socket.is_open()) {
+        // Wakes a receive blocked on this socket at once (it returns no
+        // datagram); on an unbound UDP socket Linux reports ENOTCONN but
+        // still shuts the receiving side, which is all that is wanted here.
+        ::shutdown(h.socket.native_handle(), SHUT_RD);
+    }
+    stop_thread();
+    std::error_code ignored;
+    if (h.socket.is_open()) {
+        h.socket.close(ignored);
+    }
 }
 
 bool ExtInterface_UDP_client::write(char* data, unsigned int length)
@@ -91,8 +138,29 @@ bool ExtInterface_UDP_client::is_connected() { return handler_->socket.is_open()
 
 void ExtInterface_UDP_client::receive_thread_process()
 {
-    run_receive_loop(*handler_, handler_->socket,
-                     [this](char* data, unsigned int length) { received(data, length); });
+    auto& h = *handler_;
+    const int fd = h.socket.native_handle();
+    while (h.running) {
+        for (unsigned k = 0; k < kBatch; ++k) {
+            h.messages[k].msg_hdr = msghdr{};
+            h.messages[k].msg_hdr.msg_iov = &h.slots[k];
+            h.messages[k].msg_hdr.msg_iovlen = 1;
+            h.messages[k].msg_len = 0;
+        }
+        // Blocks for the first datagram, then takes what else is queued.
+        const int count = ::recvmmsg(fd, h.messages, kBatch, MSG_WAITFORONE, nullptr);
+        if (count < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && h.running) {
+                receive_error_backoff();
+            }
+            continue;
+        }
+        for (int k = 0; k < count && h.running; ++k) {
+            if (h.messages[k].msg_len > 0) {
+                received(static_cast<char*>(h.slots[k].iov_base), h.messages[k].msg_len);
+            }
+        }
+    }
     VELKOR::LogLine(VELKOR::log_level::info, VELKOR::log_stream::out) << "VELKOR::ExtInterface_UDP_client::receive_thread_process :: Done.";
 }
 

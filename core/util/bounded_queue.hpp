@@ -12,7 +12,9 @@ namespace VELKOR {
 // First-in-first-out hand-over between threads with a fixed capacity.
 // push never blocks or fails: when the queue is full the oldest element is
 // discarded first. pop never waits; pop_for waits for an element up to a
-// time-out, woken by the next push (no polling).
+// time-out, woken by the next push (no polling). A producer that knows its
+// consumer has nothing to do before more elements come may leave it asleep
+// until several wait (push_batched); a later push, or the time-out, wakes it.
 template <typename T>
 class BoundedQueue {
 public:
@@ -27,7 +29,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         const bool discarded = make_room();
         elements_.push_back(value);
-        ready_.notify_one();
+        wake_one();
         return discarded;
     }
 
@@ -36,7 +38,22 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         const bool discarded = make_room();
         elements_.push_back(std::move(value));
-        ready_.notify_one();
+        wake_one();
+        return discarded;
+    }
+
+    // As push, but wakes a waiting consumer only once at least `wake_depth`
+    // elements are queued (1 wakes it always, as push does). `depth` gets the
+    // number of elements queued after the push.
+    bool push_batched(T&& value, std::size_t wake_depth, std::size_t& depth)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool discarded = make_room();
+        elements_.push_back(std::move(value));
+        depth = elements_.size();
+        if (depth >= wake_depth) {
+            wake_one();
+        }
         return discarded;
     }
 
@@ -58,12 +75,36 @@ public:
     bool pop_for(T& out, std::chrono::duration<Rep, Period> timeout)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!ready_.wait_for(lock, timeout, [this] { return !elements_.empty(); })) {
+        if (!wait(lock, timeout, [this] { return !elements_.empty(); })) {
             return false;
         }
         out = std::move(elements_.front());
         elements_.pop_front();
         return true;
+    }
+
+    // Takes the oldest element, waiting up to `timeout` for one to be pushed
+    // or for `give_up()` to become true; false when none was taken. A queued
+    // element is taken even when give_up() is already true, so a consumer
+    // told to stop still drains the queue. Whoever makes give_up() true calls
+    // wake() afterwards.
+    template <class Rep, class Period, class GiveUp>
+    bool pop_for(T& out, std::chrono::duration<Rep, Period> timeout, GiveUp give_up)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!wait(lock, timeout, [&] { return !elements_.empty() || give_up(); }) || elements_.empty()) {
+            return false;
+        }
+        out = std::move(elements_.front());
+        elements_.pop_front();
+        return true;
+    }
+
+    // Wakes every waiter, so that it looks at its give_up condition again.
+    void wake()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.notify_all();
     }
 
     void clear()
@@ -83,6 +124,24 @@ public:
     int capacity() const { return capacity_; }
 
 private:
+    // Waiters are counted so that a push wakes nobody (no system call) while
+    // the consumer is busy rather than asleep.
+    template <class Rep, class Period, class Predicate>
+    bool wait(std::unique_lock<std::mutex>& lock, std::chrono::duration<Rep, Period> timeout, Predicate ready)
+    {
+        ++waiters_;
+        const bool result = ready_.wait_for(lock, timeout, ready);
+        --waiters_;
+        return result;
+    }
+
+    void wake_one()
+    {
+        if (waiters_ > 0) {
+            ready_.notify_one();
+        }
+    }
+
     bool make_room()
     {
         bool discarded = false;
@@ -97,6 +156,7 @@ private:
     std::deque<T> elements_;
     mutable std::mutex mutex_;
     std::condition_variable ready_;
+    int waiters_ = 0;  // threads inside wait(); guarded by mutex_
 };
 
 }  // namespace VELKOR

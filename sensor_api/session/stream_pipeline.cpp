@@ -1,6 +1,7 @@
 #include "session/stream_pipeline.hpp"
 
 #include "recording/logger.hpp"
+#include "recording/row_datagram.hpp"
 #include "session/session_recording.hpp"
 #include "util/log_sink.hpp"
 
@@ -9,9 +10,17 @@ namespace TQZ {
 namespace {
 
 // Longest wait of the stream worker for a datagram: it wakes at once when one
-// is pushed, and looks at its running flag at least this often, so halt joins
-// it within this time.
+// is pushed, and looks at its running flag and its source at least this
+// often. On the live queue halt wakes it (packet_queue_.wake), so there it
+// may wait longer: an idle link then costs a few wake-ups a second.
 constexpr auto kIdleWait = std::chrono::milliseconds(20);
+constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
+
+// A row before its frame's last gives the worker nothing to publish: it is
+// queued without waking the worker, which then takes a few rows per wake-up
+// instead of one. The frame's last row, anything that is no row, and a
+// backlog of this many rows wake it.
+constexpr std::size_t kRowsPerWake = 8;
 
 }  // namespace
 
@@ -23,6 +32,7 @@ StreamPipeline::StreamPipeline(SessionRecording& recording)
 StreamPipeline::~StreamPipeline()
 {
     running_ = false;
+    packet_queue_.wake();
     if (worker_ && worker_->joinable()) {
         worker_->join();
     }
@@ -62,6 +72,7 @@ void StreamPipeline::halt()
     frame_queue_.clear();
     packet_queue_.clear();
     running_ = false;
+    packet_queue_.wake();
     if (worker_) {
         worker_->join();
         worker_.reset();
@@ -107,9 +118,11 @@ void StreamPipeline::reset_stats()
 // recorder is in place, to the recorder.
 void StreamPipeline::receive(const uint8_t* data, std::size_t length)
 {
-    packet_queue_.push(ByteVector(data, data + length));
+    const VELKOR::RowDatagram row(data, length);
+    const std::size_t wake_depth = row.is_row() && !row.ends_frame() ? kRowsPerWake : 1;
+    std::size_t depth = 0;
+    packet_queue_.push_batched(ByteVector(data, data + length), wake_depth, depth);
     datagrams_received_.fetch_add(1, std::memory_order_relaxed);
-    const uint64_t depth = packet_queue_.size();
     if (depth > deepest_packet_queue_.load(std::memory_order_relaxed)) {
         deepest_packet_queue_.store(depth, std::memory_order_relaxed);
     }
@@ -121,13 +134,14 @@ void StreamPipeline::receive_callback(void* user, char* data, unsigned int lengt
     static_cast<StreamPipeline*>(user)->receive(reinterpret_cast<const uint8_t*>(data), length);
 }
 
-// Waits up to `wait` for the next datagram: from the recorder while it is
-// open for reading (and until record_stop releases it), otherwise from the
-// live packet queue.
-bool StreamPipeline::wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait)
+// Waits for the next datagram: from the recorder while it is open for
+// reading (and until record_stop releases it), otherwise from the live packet
+// queue, where halt ends the wait at once.
+bool StreamPipeline::wait_datagram(ByteVector& datagram)
 {
     const std::shared_ptr<VELKOR::Logger> source = recording_.replay_source();
-    return source ? source->packet_queue.pop_for(datagram, wait) : packet_queue_.pop_for(datagram, wait);
+    return source ? source->packet_queue.pop_for(datagram, kIdleWait)
+                  : packet_queue_.pop_for(datagram, kLiveIdleWait, [this] { return !running_.load(); });
 }
 
 void StreamPipeline::worker_loop()
@@ -135,7 +149,7 @@ void StreamPipeline::worker_loop()
     FrameAssembler assembler = make_assembler();
     ByteVector datagram;
     while (running_) {
-        if (!wait_datagram(datagram, kIdleWait)) {
+        if (!wait_datagram(datagram)) {
             continue;
         }
         switch (assembler.feed(datagram.data(), datagram.size())) {

@@ -82,7 +82,7 @@ public:
 
 private:
     void worker_loop();
-    bool wait_datagram(ByteVector& datagram, std::chrono::milliseconds wait);
+    bool wait_datagram(ByteVector& datagram);
 
     SessionRecording& recording_;
     std::shared_ptr<VELKOR::ExtInterface_UDP_client> udp_;

@@ -231,6 +231,27 @@ TEST_F(LoggerFile, CloseDrainsEveryQueuedRecord)
     EXPECT_EQ(logger.records_written(), 128u);
 }
 
+// The writer sleeps on its queue while nothing comes: a record wakes it,
+// and so does close, each well before the writer's own 1 s wait runs out.
+TEST_F(LoggerFile, SleepingWriterWakesForARecordAndForClose)
+{
+    Logger logger;
+    ASSERT_TRUE(logger.open({dir, false}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const Bytes row = datagram(0, 1500, 1);
+    auto start = std::chrono::steady_clock::now();
+    logger.write(row.data(), row.size());
+    while (logger.records_written() < 1 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    start = std::chrono::steady_clock::now();
+    logger.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+    EXPECT_EQ(read_file(logger.file_name()).size(), 16u + 1500u);
+}
+
 TEST_F(LoggerFile, WriterAnnouncesStartAndDone)
 {
     ::testing::internal::CaptureStdout();

@@ -217,3 +217,59 @@ TEST(UdpClient, RowsThatArriveWhileTheReceiveThreadIsHeldUpAreKept)
     client.disconnect();
     close(peer);
 }
+
+// A backlog is taken several datagrams per system call: each must still come
+// whole, from its own buffer, in order (large ones beside small and empty).
+TEST(UdpClient, BacklogTakenInBatchesKeepsEveryDatagramWholeAndInOrder)
+{
+    struct Held : Datagrams {
+        std::atomic<bool> release{false};
+        std::atomic<int> calls{0};
+        static void callback(void* user, char* data, unsigned int length)
+        {
+            auto* self = static_cast<Held*>(user);
+            if (self->calls++ == 0) {
+                while (!self->release) {
+                    std::this_thread::sleep_for(1ms);
+                }
+                return;
+            }
+            Datagrams::callback(user, data, length);
+        }
+    } held;
+    Bound b;
+    b.client.registRecvCallback(&Held::callback, &held);
+    ExtInterface_UDP_client::IpSettings s("127.0.0.1", b.port, "127.0.0.1", loopback::local_port(b.peer), 1000);
+    ASSERT_TRUE(b.client.connect(s));
+    b.send_to_client("hold");
+    ASSERT_TRUE(loopback::wait_for([&] { return held.calls == 1; }));
+    std::vector<std::string> sent;
+    for (int i = 0; i < 21; ++i) {
+        const std::size_t size = i % 5 == 0 ? 65507 - i : static_cast<std::size_t>(1 + 700 * i);
+        sent.emplace_back(size, static_cast<char>('a' + i));
+        b.send_to_client(sent.back());
+        if (i == 10) {
+            b.send_to_client("");  // no payload: not handed on
+        }
+    }
+    held.release = true;
+    ASSERT_TRUE(loopback::wait_for([&] { return held.count() == sent.size(); }));
+    std::lock_guard<std::mutex> lock(held.mutex);
+    EXPECT_EQ(held.items, sent);
+}
+
+// disconnect wakes a receive blocked on the socket at once rather than at
+// the receive time-out.
+TEST(UdpClient, DisconnectWakesTheBlockedReceive)
+{
+    Bound b;
+    const auto start = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(b.open());
+        std::this_thread::sleep_for(5ms);  // the thread is in its receive
+        b.client.disconnect();
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 600ms);
+}
