@@ -146,14 +146,22 @@ int run_floor(const Options& o, const QString& path) {
     }
     pcl::visualization::PCLVisualizer viewer("floor");
     viewer.getRenderWindow()->SetMultiSamples(0);  // as in the viewer
-    viewer.setSize(o.width, o.height);
     viewer.setShowFPS(false);
     viewer.initCameraParameters();
     viewer.setCameraPosition(-1, 0, 0, 0, 0, 0, 0, 0, 1, 0);
+    // After the camera: PCL's camera set-up sizes the window to half the
+    // screen, which would leave the floor drawing fewer pixels than the viewer.
+    viewer.setSize(o.width, o.height);
     pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> first(clouds[0]);
     viewer.addPointCloud<pcl::PointXYZRGB>(clouds[0], first, "cloud");
     viewer.setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, 2.0, "cloud");
     viewer.getRenderWindow()->Render();
+    const int* drawn_size = viewer.getRenderWindow()->GetSize();
+    if (drawn_size[0] != o.width || drawn_size[1] != o.height) {
+        std::fprintf(stderr, "floor: the window is %dx%d, not %dx%d\n", drawn_size[0], drawn_size[1], o.width,
+                     o.height);
+        return 1;
+    }
 
     const auto period = std::chrono::duration<double>(1.0 / o.fps);
     const auto start = std::chrono::steady_clock::now();

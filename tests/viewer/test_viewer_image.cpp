@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "views/viewer_image.hpp"
 
@@ -76,6 +77,25 @@ private slots:
         QCOMPARE(px(dp, 0, 0), cv::Vec3b(0, 0, 128));
         QCOMPARE(px(dp, 0, 1), cv::Vec3b(128, 0, 0));
         QCOMPARE(px(dp, 0, 2), px(dp, 0, 0));
+    }
+
+    void depth_is_coloured_as_opencv_jet_for_every_value() {
+        viewer_image view;
+        view.get_main_image_min_val_depth(0.0);
+        view.get_main_image_max_val_depth(255.0);
+        scene_t s = make_scene(2, 256);
+        for (int v = 0; v < 256; ++v)
+            s.depth[v] = static_cast<float>(v);
+        view.updateScene(s);
+        cv::Mat ramp(1, 256, CV_8UC1);
+        for (int v = 0; v < 256; ++v)
+            ramp.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
+        cv::Mat bgr;
+        cv::applyColorMap(ramp, bgr, cv::COLORMAP_JET);
+        for (int v = 0; v < 256; ++v) {
+            const cv::Vec3b e = bgr.at<cv::Vec3b>(0, v);
+            QCOMPARE(px(view.depth_picture(), 0, v), cv::Vec3b(e[2], e[1], e[0]));
+        }
     }
 
     void equal_min_and_max_becomes_a_range_of_one() {

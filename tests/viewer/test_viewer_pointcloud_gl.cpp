@@ -81,6 +81,12 @@ private slots:
         // Beyond the scene's pixels the cloud holds black points at the origin.
         QVERIFY(!drawn(view, 56 * 192));
         QCOMPARE(view.cloud_point(56 * 192).r, uint8_t(0));
+        // Also where a larger scene before it drew points.
+        scene_t small = make_scene(1, 4, 20.0f);
+        view.updatePointCloud(small);
+        QVERIFY(drawn(view, 3));
+        for (std::size_t i = 4; i < viewer_pointcloud::cloud_points; ++i)
+            QVERIFY2(!drawn(view, i) && view.cloud_point(i).r == 0, qPrintable(QString::number(i)));
     }
 
     void cloud_is_rendered_in_front_of_the_camera() {

@@ -77,6 +77,46 @@ cv::Mat build_colour_table() {
     return table;
 }
 
+// The colour of each 8-bit value of one palette, R G B.
+struct Colours {
+    uint8_t rgb[256][3];
+};
+
+Colours grey_colours() {
+    Colours c{};
+    for (int v = 0; v < 256; ++v)
+        c.rgb[v][0] = c.rgb[v][1] = c.rgb[v][2] = static_cast<uint8_t>(v);
+    return c;
+}
+
+Colours table_colours() {
+    Colours c{};
+    for (int v = 0; v < 256; ++v) {
+        c.rgb[v][0] = kRed[v];
+        c.rgb[v][1] = kGreen[v];
+        c.rgb[v][2] = kBlue[v];
+    }
+    return c;
+}
+
+// OpenCV's jet colour map maps each 8-bit value through a fixed table of
+// B G R colours: that table, once, in R G B.
+Colours jet_colours() {
+    cv::Mat ramp(1, 256, CV_8UC1);
+    for (int v = 0; v < 256; ++v)
+        ramp.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
+    cv::Mat bgr;
+    cv::applyColorMap(ramp, bgr, cv::COLORMAP_JET);
+    Colours c{};
+    for (int v = 0; v < 256; ++v) {
+        const cv::Vec3b& p = bgr.at<cv::Vec3b>(0, v);
+        c.rgb[v][0] = p[2];
+        c.rgb[v][1] = p[1];
+        c.rgb[v][2] = p[0];
+    }
+    return c;
+}
+
 // Writes one captured picture (R G B in memory) as a PNG with the colours seen
 // on screen. The picture itself is left untouched: the point-cloud view shares
 // its pixels, and a second capture must not see them swapped.
@@ -108,7 +148,7 @@ const cv::Mat& viewer_image::colour_table() {
 }
 
 cv::Mat viewer_image::make_picture(const cv::Mat& raw, bool auto_norm, double min_val, double& max_val,
-                                   bool hist, bool grey, Palette palette) const {
+                                   bool hist, bool grey, Palette palette, QImage& shown) const {
     double m = min_val;
     double M = max_val;
     if (auto_norm) {
@@ -126,26 +166,35 @@ cv::Mat viewer_image::make_picture(const cv::Mat& raw, bool auto_norm, double mi
     if (hist)
         cv::equalizeHist(grey8, grey8);
 
-    cv::Mat picture;
-    if (grey) {
-        cv::cvtColor(grey8, picture, cv::COLOR_GRAY2BGR);
-    } else if (palette == Palette::table) {
-        cv::Mat three;
-        cv::cvtColor(grey8, three, cv::COLOR_GRAY2BGR);
-        cv::LUT(three, colour_table(), picture);
-    } else {
-        cv::Mat bgr;
-        cv::applyColorMap(grey8, bgr, cv::COLORMAP_JET);
-        cv::cvtColor(bgr, picture, cv::COLOR_BGR2RGB);
+    static const Colours grey_map = grey_colours();
+    static const Colours table_map = table_colours();
+    static const Colours jet_map = jet_colours();
+    const Colours& colours = grey ? grey_map : palette == Palette::table ? table_map : jet_map;
+    // One pass colours the picture (R G B, for the point-cloud view and the
+    // capture) and the image the label shows (32-bit, the format a pixmap
+    // keeps, so that it is neither converted nor copied on its way there).
+    cv::Mat picture(grey8.rows, grey8.cols, CV_8UC3);
+    shown = QImage(grey8.cols, grey8.rows, QImage::Format_RGB32);
+    for (int r = 0; r < grey8.rows; ++r) {
+        const uint8_t* in = grey8.ptr<uint8_t>(r);
+        uint8_t* out = picture.ptr<uint8_t>(r);
+        auto* screen = reinterpret_cast<QRgb*>(shown.scanLine(r));
+        for (int c = 0; c < grey8.cols; ++c) {
+            const uint8_t* rgb = colours.rgb[in[c]];
+            out[3 * c] = rgb[0];
+            out[3 * c + 1] = rgb[1];
+            out[3 * c + 2] = rgb[2];
+            screen[c] = qRgb(rgb[0], rgb[1], rgb[2]);
+        }
     }
     return picture;
 }
 
-void viewer_image::show(const cv::Mat& picture, QLabel* label) {
-    const QImage image(picture.data, picture.cols, picture.rows, static_cast<int>(picture.step),
-                       QImage::Format_RGB888);
-    label->setPixmap(QPixmap::fromImage(image).scaled(label->size(), Qt::IgnoreAspectRatio,
-                                                      Qt::FastTransformation));
+void viewer_image::show(const QImage& image, QLabel* label) {
+    // Scaled as the image, not as a pixmap: a pixmap is turned back into an
+    // image to be scaled, and the scaled image then becomes the label's
+    // pixmap without a copy.
+    label->setPixmap(QPixmap::fromImage(image.scaled(label->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)));
 }
 
 void viewer_image::updateScene(VELKOR::LidarTQ::scene_t& scene) {
@@ -165,27 +214,29 @@ void viewer_image::updateScene(VELKOR::LidarTQ::scene_t& scene) {
     // A source shorter than the scene claims is skipped rather than read past.
     if (!scene.ambient.empty() && scene.ambient.size() >= static_cast<size_t>(rows) * ambient_cols) {
         const cv::Mat raw(rows, ambient_cols, CV_32SC1, scene.ambient.data());
-        const cv::Mat picture = make_picture(raw, auto_ambient_, min_ambient_, max_ambient_, hist_ambient_,
-                                             grey_ambient_, Palette::table);
-        picture.copyTo(last_ambient_);
-        show(picture, ui->im_ambient_image);
-        emit send_viewer_image_ambient_img(picture);
+        QImage image;
+        // Each scene makes new pictures, so the last one is kept by
+        // reference; whoever holds the one before keeps it unchanged.
+        last_ambient_ = make_picture(raw, auto_ambient_, min_ambient_, max_ambient_, hist_ambient_, grey_ambient_,
+                                     Palette::table, image);
+        show(image, ui->im_ambient_image);
+        emit send_viewer_image_ambient_img(last_ambient_);
     }
     if (!scene.depth.empty() && scene.depth.size() >= pixels) {
         const cv::Mat raw(rows, cols, CV_32FC1, scene.depth.data());
-        const cv::Mat picture =
-            make_picture(raw, auto_depth_, min_depth_, max_depth_, hist_depth_, grey_depth_, Palette::jet);
-        picture.copyTo(last_depth_);
-        show(picture, ui->im_depth_image);
-        emit send_viewer_image_depth_img(picture);
+        QImage image;
+        last_depth_ = make_picture(raw, auto_depth_, min_depth_, max_depth_, hist_depth_, grey_depth_, Palette::jet,
+                                   image);
+        show(image, ui->im_depth_image);
+        emit send_viewer_image_depth_img(last_depth_);
     }
     if (!scene.intensity.empty() && scene.intensity.size() >= pixels) {
         const cv::Mat raw(rows, cols, CV_16UC1, scene.intensity.data());
-        const cv::Mat picture = make_picture(raw, auto_intensity_, min_intensity_, max_intensity_,
-                                             hist_intensity_, grey_intensity_, Palette::table);
-        picture.copyTo(last_intensity_);
-        show(picture, ui->im_intensity_image);
-        emit send_viewer_image_intensity_img(picture);
+        QImage image;
+        last_intensity_ = make_picture(raw, auto_intensity_, min_intensity_, max_intensity_, hist_intensity_,
+                                       grey_intensity_, Palette::table, image);
+        show(image, ui->im_intensity_image);
+        emit send_viewer_image_intensity_img(last_intensity_);
     }
     settle_layouts();
 }

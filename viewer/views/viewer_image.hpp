@@ -11,6 +11,7 @@ namespace Ui {
 class viewer_image;
 }
 
+class QImage;
 class QLabel;
 
 // The image strip: turns each scene's ambient, depth and intensity images into
@@ -61,9 +62,11 @@ public slots:
 
 private:
     enum class Palette { table, jet };
+    // The 8-bit false-colour picture of `raw` (R G B), and in `shown` the
+    // same picture as the label shows it.
     cv::Mat make_picture(const cv::Mat& raw, bool auto_norm, double min_val, double& max_val, bool hist,
-                         bool grey, Palette palette) const;
-    static void show(const cv::Mat& picture, QLabel* label);
+                         bool grey, Palette palette, QImage& shown) const;
+    static void show(const QImage& image, QLabel* label);
     void settle_layouts();
 
     Ui::viewer_image* ui;

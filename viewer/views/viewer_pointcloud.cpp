@@ -174,8 +174,24 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
     blank.x = blank.y = blank.z = 0.0f;
     blank.r = blank.g = blank.b = 0;
     blank.a = 255;
-    cloud_->points.clear();
-    cloud_->points.resize(cloud_points, blank);
+    // Pixels beyond the fixed cloud size, or beyond what the scene actually
+    // carries, are not drawn.
+    const bool usable = !scene.depth.empty() && scene.rows > 0 && scene.cols > 0;
+    const std::size_t n =
+        usable ? std::min({static_cast<std::size_t>(scene.rows) * static_cast<std::size_t>(scene.cols),
+                           cloud_points, scene.depth.size(), scene.pointcloud.size()})
+               : 0;
+    // Every point below n is written below; of those above it, only the ones
+    // an earlier scene wrote are blanked again (the rest still are).
+    auto& points = cloud_->points;
+    if (points.size() != cloud_points) {
+        points.assign(cloud_points, blank);
+        points_written_ = 0;
+    }
+    if (points_written_ > n)
+        std::fill(points.begin() + static_cast<std::ptrdiff_t>(n),
+                  points.begin() + static_cast<std::ptrdiff_t>(points_written_), blank);
+    points_written_ = n;
     cloud_->width = 1;
     cloud_->height = static_cast<uint32_t>(cloud_points);
 
@@ -184,12 +200,8 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
     const bool by_field = color_mode_ >= first_field_mode && color_mode_ < first_field_mode + colour_field::field_count;
     if (!by_field)
         update_legend(colour_field::intensity, {});
-    if (scene.depth.empty() || scene.rows <= 0 || scene.cols <= 0)
+    if (!usable)
         return;
-    // Pixels beyond the fixed cloud size, or beyond what the scene actually
-    // carries, are not drawn.
-    const std::size_t n = std::min({static_cast<std::size_t>(scene.rows) * static_cast<std::size_t>(scene.cols),
-                                    cloud_points, scene.depth.size(), scene.pointcloud.size()});
     scene_cols_ = scene.cols;
     pixels_.resize(n);
     field_values_.resize(n);
@@ -236,10 +248,12 @@ void viewer_pointcloud::fill_cloud(const VELKOR::LidarTQ::scene_t& scene) {
         for (int k = 0; k < ambient_samples; ++k)
             px.ambient[k] = scene.ambient[first_sample + k];
         px.drawn = min_distance_ < distance && distance < max_distance_;
-        if (!px.drawn)
+        pcl::PointXYZRGB& p = points[i];
+        if (!px.drawn) {
+            p = blank;
             continue;
+        }
         const VELKOR::LidarTQ::point_t& src = scene.pointcloud[i];
-        pcl::PointXYZRGB& p = cloud_->points[i];
         p.x = static_cast<float>(src.x / 1000.0);
         p.y = static_cast<float>(src.y / 1000.0);
         p.z = static_cast<float>(src.z / 1000.0);
@@ -336,19 +350,28 @@ void viewer_pointcloud::select_shown_points() {
     const auto blank = [](const pcl::PointXYZRGB& p) {
         return p.x == 0.0f && p.y == 0.0f && p.z == 0.0f && p.r == 0 && p.g == 0 && p.b == 0;
     };
+    // One pass: the first blank point is kept where it is met, the last one
+    // is put back at its place in the order once the pass has found it.
     const auto& all = cloud_->points;
-    const std::size_t none = all.size();
-    std::size_t first = none, last = none;
-    for (std::size_t i = 0; i < all.size(); ++i)
-        if (blank(all[i])) {
-            first = first == none ? i : first;
-            last = i;
-        }
     auto& shown = shown_->points;
     shown.clear();
-    for (std::size_t i = 0; i < all.size(); ++i)
-        if (!blank(all[i]) || i == first || i == last)
-            shown.push_back(all[i]);
+    bool blank_seen = false;
+    std::size_t last_blank = 0;     // its index in the cloud
+    std::size_t last_blank_at = 0;  // its place in `shown`
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const pcl::PointXYZRGB& p = all[i];
+        if (!blank(p)) {
+            shown.push_back(p);
+        } else if (!blank_seen) {
+            blank_seen = true;
+            shown.push_back(p);
+        } else {
+            last_blank = i;
+            last_blank_at = shown.size();
+        }
+    }
+    if (last_blank_at > 0)
+        shown.insert(shown.begin() + static_cast<std::ptrdiff_t>(last_blank_at), all[last_blank]);
     shown_->width = static_cast<uint32_t>(shown.size());
     shown_->height = 1;
 }

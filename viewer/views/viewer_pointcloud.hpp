@@ -145,6 +145,7 @@ private:
     // itself only once at each end of the drawing order.
     std::shared_ptr<pcl::PointCloud<pcl::PointXYZRGB>> shown_;
     std::vector<pixel_t> pixels_;
+    std::size_t points_written_ = 0;  // leading points of the cloud the last scene wrote
     int scene_cols_ = 0;
     std::vector<float> field_values_;
     std::shared_ptr<pcl::PointCloud<pcl::PointXYZRGB>> picked_;
