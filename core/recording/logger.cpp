@@ -2,6 +2,7 @@
 
 #include "recording/record_format.hpp"
 #include "recording/row_datagram.hpp"
+#include "util/log_sink.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -105,12 +106,12 @@ bool Logger::open(const LOG_PROPS_T& props)
             // A file that could not be opened is a failure, not a silent success.
             result = file_.is_open();
         } catch (const std::ios_base::failure& e) {
-            std::fprintf(stderr, "exception in reading a file\n");
-            std::fprintf(stderr, "exception: %s\n", e.what());
+            LogLine(log_level::error, log_stream::err) << "exception in reading a file";
+            LogLine(log_level::error, log_stream::err) << "exception: " << e.what();
             set_error(e.what());
             result = false;
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "exception: %s\n", e.what());
+            LogLine(log_level::error, log_stream::err) << "exception: " << e.what();
             set_error(e.what());
             result = false;
         }
@@ -242,8 +243,7 @@ void Logger::thread_callback(void* logger) { static_cast<Logger*>(logger)->threa
 
 void Logger::thread_process()
 {
-    std::fputs("VELKOR::Logger::thread_process : Start.\n", stdout);
-    std::fflush(stdout);
+    LogLine(log_level::info, log_stream::out) << "VELKOR::Logger::thread_process : Start.";
     std::vector<uint8_t> record;
     for (;;) {
         if (write_queue_.pop_for(record, kWriterIdleWait, [this] { return stop_.load(); })) {
@@ -252,7 +252,7 @@ void Logger::thread_process()
                 // The recording ends here; what waits would only fail too.
                 accepting_ = false;
                 write_queue_.clear();
-                std::fprintf(stderr, "VELKOR::Logger::thread_process : write failed: %s\n", error().c_str());
+                LogLine(log_level::error, log_stream::err) << kWriteFailedLine << error();
                 break;
             }
             ++records_written_;
@@ -264,8 +264,7 @@ void Logger::thread_process()
             break;
         }
     }
-    std::fputs("VELKOR::Logger::thread_process : Done.\n", stdout);
-    std::fflush(stdout);
+    LogLine(log_level::info, log_stream::out) << "VELKOR::Logger::thread_process : Done.";
 }
 
 Logger::PARSERTYPE Logger::parser_frame_index(const unsigned char* payload, uint64_t length)

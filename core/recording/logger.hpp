@@ -85,6 +85,10 @@ public:
     // Why the last open failed or the recording stopped ("No space left on
     // device", ...); empty when neither happened since the last open.
     std::string error() const;
+    // The diagnostic line the writer logs (as an error) when a write fails is
+    // this text followed by error(); a program that reports the failure in
+    // its own words can recognise it.
+    static constexpr const char* kWriteFailedLine = "VELKOR::Logger::thread_process : write failed: ";
     // Frame start positions followed by the end marker (the file size).
     std::vector<uint64_t> frame_index() const;
     // Records passed to write, and records that reached the file, since the

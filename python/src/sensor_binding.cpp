@@ -166,16 +166,8 @@ public:
         bool got = false;
         {
             py::gil_scoped_release unlocked;
-            got = lidar_.json_read_from_memory();
-            const auto deadline = std::chrono::steady_clock::now() + seconds(timeout_s);
-            // Replies come through a queue the API only lets us poll.
-            while (got && !lidar_.get_setting(document)) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    got = false;
-                    break;
-                }
-                std::this_thread::sleep_for(10ms);
-            }
+            got = lidar_.json_read_from_memory() &&
+                  lidar_.wait_setting(document, std::chrono::duration_cast<std::chrono::milliseconds>(seconds(timeout_s)));
         }
         if (!got) {
             throw Error(reason(lidar_, "no settings reply from " + source_));

@@ -116,9 +116,12 @@ void CommandLink::on_receive(const char* data, std::size_t length)
     }
     try {
         nlohmann::json reply = nlohmann::json::parse(data, data + length);
-        if (reply_route_ == kRouteSettings) {
+        // The route goes back to general before the reply is queued: the
+        // caller, woken by the push, may send its next settings request at
+        // once, and that request's route must not be undone here afterwards.
+        uint8_t route = kRouteSettings;
+        if (reply_route_.compare_exchange_strong(route, kRouteGeneral)) {
             setting_replies_.push(std::move(reply));
-            reply_route_ = kRouteGeneral;
         } else {
             general_replies_.push(std::move(reply));
         }

@@ -325,3 +325,34 @@ TEST_F(SessionWithSim, WaitReplyAndWaitSettingTakeTheAnswersOfTheirCommands)
     EXPECT_EQ(lidar.last_error(), "no reply within 50 ms");
     lidar.disconnect();
 }
+
+// A settings reply wakes the caller, who may send the next request at once:
+// that request's reply must go to the settings queue too, however late the
+// receive thread gets to resetting the route of the reply it just routed.
+TEST(CommandLinkRoute, BackToBackSettingsRequestsEachGetTheirReply)
+{
+    TQZ::ErrorText error;
+    TQZ::CommandLink link(error);
+    VELKOR::BoundedQueue<int> requests(1);
+    constexpr int kRequests = 20000;
+    std::thread receiver([&] {
+        int request = 0;
+        for (int k = 0; k < kRequests && requests.pop_for(request, 2s);) {
+            ++k;
+            link.on_receive("{\"PL_Reg\":{}}", 13);
+        }
+    });
+    int answered = 0;
+    nlohmann::json reply;
+    for (int k = 0; k < kRequests; ++k) {
+        link.expect_settings_reply();
+        requests.push(k);
+        if (!link.wait_setting(reply, 2s)) {
+            break;
+        }
+        ++answered;
+    }
+    receiver.join();
+    EXPECT_EQ(answered, kRequests);
+    EXPECT_EQ(link.replies_waiting(), 0u);
+}

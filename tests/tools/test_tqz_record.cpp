@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -144,6 +145,7 @@ TEST(TqzRecord, AFullDiskStopsTheRecordingWithItsCause)
     ASSERT_NE(r.err.find("tqz record: recording stopped: File too large; the whole records written are in " + dir),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "the cause is told once: " << r.err;
     const std::string path = r.err.substr(r.err.rfind(' ') + 1, r.err.size() - r.err.rfind(' ') - 2);
 
     const auto recorded = payloads(path);

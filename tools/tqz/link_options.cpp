@@ -1,5 +1,7 @@
 #include "link_options.hpp"
 
+#include "recording/logger.hpp"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -97,6 +99,11 @@ std::atomic<int> g_log_muted{0};
 void print_problems(void*, VELKOR::log_level_t level, const std::string& text)
 {
     if (level == VELKOR::log_level_t::info || g_log_muted > 0) {
+        return;
+    }
+    // A recording stopped by a failed write is reported by tqz record itself,
+    // with the cause and where the whole records are.
+    if (text.rfind(VELKOR::Logger::kWriteFailedLine, 0) == 0) {
         return;
     }
     std::fprintf(stderr, "tqz %s: %s\n", g_log_command, text.c_str());
