@@ -81,11 +81,31 @@ void StreamPipeline::halt()
     packet_queue_.clear();
 }
 
-bool StreamPipeline::take_frame(Frame& frame) { return frame_queue_.pop(frame) && frame; }
-
-bool StreamPipeline::wait_frame(Frame& frame, std::chrono::milliseconds timeout)
+bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene)
 {
-    return frame_queue_.pop_for(frame, timeout) && frame;
+    ScenePtr ready;
+    if (!frame_queue_.pop(ready) || !ready) {
+        return false;
+    }
+    hand_over(ready, scene);
+    return true;
+}
+
+bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout)
+{
+    ScenePtr ready;
+    if (!frame_queue_.pop_for(ready, timeout) || !ready) {
+        return false;
+    }
+    hand_over(ready, scene);
+    return true;
+}
+
+// The caller gets the ready scene's storage; its own goes to the pool.
+void StreamPipeline::hand_over(ScenePtr& ready, VELKOR::LidarTQ::scene_t& scene)
+{
+    std::swap(scene, *ready);
+    scene_pool_.give(std::move(ready));
 }
 
 VELKOR::SESSION_STATS_T StreamPipeline::stats() const
@@ -147,14 +167,21 @@ bool StreamPipeline::wait_datagram(ByteVector& datagram)
 void StreamPipeline::worker_loop()
 {
     FrameAssembler assembler = make_assembler();
+    SceneBuilder builder(scene_pool_);
     ByteVector datagram;
     while (running_) {
         if (!wait_datagram(datagram)) {
             continue;
         }
-        switch (assembler.feed(datagram.data(), datagram.size())) {
+        const FrameAssembler::Result result = assembler.feed(datagram.data(), datagram.size());
+        if (result != FrameAssembler::Result::dropped) {
+            // Every result but dropped stored the datagram's slot (a slot
+            // beyond the rows a frame holds is ignored by the builder).
+            builder.row_stored(assembler.range(), DatagramView(datagram.data(), datagram.size()).slot());
+        }
+        switch (result) {
         case FrameAssembler::Result::frame_complete:
-            publish(assembler.publish_frame());
+            publish_scene(builder.finish(assembler.range()));
             break;
         case FrameAssembler::Result::frame_incomplete:
             slot_losses_.fetch_add(1, std::memory_order_relaxed);
@@ -166,10 +193,23 @@ void StreamPipeline::worker_loop()
     }
 }
 
-void StreamPipeline::publish(Frame frame)
+void StreamPipeline::publish(const Frame& frame)
 {
+    if (!frame) {
+        return;
+    }
+    ScenePtr scene = scene_pool_.take();
+    fill_scene(*frame, *scene);
+    publish_scene(std::move(scene));
+}
+
+void StreamPipeline::publish_scene(ScenePtr scene)
+{
+    if (!scene) {
+        return;
+    }
     frames_published_.fetch_add(1, std::memory_order_relaxed);
-    if (frame_queue_.push(std::move(frame))) {
+    if (frame_queue_.push(std::move(scene))) {
         frames_dropped_.fetch_add(1, std::memory_order_relaxed);
     }
 }
