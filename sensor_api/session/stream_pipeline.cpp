@@ -19,8 +19,18 @@ constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 // A row before its frame's last gives the worker nothing to publish: it is
 // queued without waking the worker, which then takes a few rows per wake-up
 // instead of one. The frame's last row, anything that is no row, and a
-// backlog of this many rows wake it.
-constexpr std::size_t kRowsPerWake = 8;
+// backlog of this many rows wake it; so does the last row but one, so that
+// the worker has decoded and filled every other row when the last comes and
+// the scene is ready one row's work after the last row arrives.
+constexpr std::size_t kRowsPerWake = 16;
+
+std::size_t wake_depth_of(const VELKOR::RowDatagram& row)
+{
+    if (!row.is_row() || row.ends_frame() || row.slot() + 2 == row.slots()) {
+        return 1;
+    }
+    return kRowsPerWake;
+}
 
 }  // namespace
 
@@ -139,7 +149,7 @@ void StreamPipeline::reset_stats()
 void StreamPipeline::receive(const uint8_t* data, std::size_t length)
 {
     const VELKOR::RowDatagram row(data, length);
-    const std::size_t wake_depth = row.is_row() && !row.ends_frame() ? kRowsPerWake : 1;
+    const std::size_t wake_depth = wake_depth_of(row);
     std::size_t depth = 0;
     packet_queue_.push_batched(ByteVector(data, data + length), wake_depth, depth);
     datagrams_received_.fetch_add(1, std::memory_order_relaxed);
