@@ -2,8 +2,9 @@
 // frame's last row to sendto to the scene in the hand of a caller blocked in
 // wait_scene, raw and processed, at 20 and 100 fps. Simulator and session
 // share the machine and the steady clock, so the span covers loopback, the
-// receive thread, the stream worker, the hand-over and fill_scene (and the
-// chain when processing).
+// receive thread, the stream worker (which fills the scene row by row, so
+// only the last row is left when it arrives), the hand-over and the chain on
+// the caller's thread (raw: point generation only).
 //
 // The scene carries no frame number: a scene is matched to the last row that
 // reached the receive callback most recently (its frame sequence looks up

@@ -121,14 +121,19 @@ public:
     ///         joined either way.
     bool stop();
 
-    /// Takes the oldest assembled frame and fills `scene` from it, then runs
-    /// the processing chain over it on the calling thread (a few ms). Does
-    /// not wait for a frame.
+    /// Takes the oldest assembled frame's raw scene, which the stream worker
+    /// filled as the frame's rows arrived, then runs the processing chain
+    /// over it on the calling thread (a few ms). The ready scene's storage
+    /// is exchanged with `scene`'s: the vectors `scene` held before go back
+    /// to the session, which fills them with later frames (pointers into a
+    /// scene's vectors do not outlive its next get_scene or wait_scene).
+    /// Does not wait for a frame.
     /// @return false (scene untouched) when no frame is waiting.
     bool get_scene(scene_t& scene);
     /// With `index` >= 0 and a recording opened by play_start: reads frame
-    /// `index` from the file, assembles it and takes it as get_scene does
-    /// (blocks for one frame's read and processing). Otherwise (a negative
+    /// `index` from the file, assembles and fills it on the calling thread
+    /// and takes it as get_scene does (blocks for one frame's read, fill and
+    /// processing). Otherwise (a negative
     /// index, no replay open) it is get_scene(scene).
     /// @return false (scene untouched) when the frame is not in the file or
     ///         does not assemble (rows missing or broken).

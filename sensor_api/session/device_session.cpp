@@ -1,7 +1,6 @@
 #include "session/device_session.hpp"
 
 #include "protocol/json_error_report.hpp"
-#include "session/scene_fill.hpp"
 #include "util/log_sink.hpp"
 
 namespace TQZ {
@@ -88,29 +87,23 @@ bool DeviceSession::stop()
     return ok;
 }
 
-void DeviceSession::deliver(const Frame& frame, scene_t& scene)
-{
-    fill_scene(*frame, scene);
-    chain_.run(scene);
-}
-
+// The raw scene comes ready from the pipeline; the chain runs here, on the
+// caller's thread, which also reads the process-wide processing switch.
 bool DeviceSession::get_scene(scene_t& scene)
 {
-    Frame frame;
-    if (!stream_.take_frame(frame)) {
+    if (!stream_.take_scene(scene)) {
         return false;
     }
-    deliver(frame, scene);
+    chain_.run(scene);
     return true;
 }
 
 bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
-    Frame frame;
-    if (!stream_.wait_frame(frame, timeout)) {
+    if (!stream_.wait_scene(scene, timeout)) {
         return false;
     }
-    deliver(frame, scene);
+    chain_.run(scene);
     return true;
 }
 
@@ -124,7 +117,7 @@ bool DeviceSession::get_scene(scene_t& scene, int index)
         if (!recording_.replay_frame(index, assembler, frame)) {
             return false;
         }
-        stream_.publish(std::move(frame));
+        stream_.publish(frame);
     }
     return get_scene(scene);
 }

@@ -25,7 +25,8 @@ using scene_t = VELKOR::LidarTQ::scene_t;
 // this session goes through and the text of the last error.
 //
 // Threads: the caller's thread runs every public operation, the replay
-// assembly and the processing chain; the components name the threads they
+// assembly and fill, and the processing chain (the stream worker fills live
+// raw scenes); the components name the threads they
 // run on their own.
 class DeviceSession {
 public:
@@ -97,9 +98,6 @@ public:
     processing_chain& chain() { return chain_; }
 
 private:
-    // Fills `scene` from `frame` and runs the chain over it.
-    void deliver(const Frame& frame, scene_t& scene);
-
     // Declared in the order they are built; each is destroyed before what it
     // uses (the upload before the link, the pipeline before the recording).
     ErrorText error_;

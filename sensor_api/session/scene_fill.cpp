@@ -8,54 +8,132 @@ namespace {
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// The images' size for a frame: its rows, and row 0's ambient and pixel counts.
+struct scene_shape {
+    std::size_t rows = 0;
+    std::size_t ambient_cols = 0;
+    std::size_t pixel_cols = 0;
+};
+
+scene_shape shape_of(const _TQ_RANGE_T& frame)
+{
+    scene_shape shape;
+    shape.rows = frame.rows.size();
+    shape.ambient_cols = shape.rows > 0 ? frame.rows[0].ambient.size() : 0;
+    shape.pixel_cols = shape.rows > 0 ? frame.rows[0].pixel_count() : 0;
+    return shape;
+}
+
+void size_scene(const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene)
+{
+    scene.rows = kTableRows;
+    scene.cols = kTableCols;
+    scene.ambient.resize(shape.rows * shape.ambient_cols);
+    scene.depth.resize(shape.rows * shape.pixel_cols);
+    scene.intensity.resize(shape.rows * shape.pixel_cols);
+    scene.pointcloud.resize(shape.rows * shape.pixel_cols);
+}
+
+// Image row r of `scene` from frame row `row`; the scene is sized for `shape`.
+void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene)
+{
+    const std::size_t ambient_cols = shape.ambient_cols;
+    const std::size_t pixel_cols = shape.pixel_cols;
+    const direction_table_set& directions = direction_tables();
+
+    const std::size_t ambient_have = row.ambient.size();
+    for (std::size_t j = 0; j < ambient_cols; ++j) {
+        scene.ambient[r * ambient_cols + j] = j < ambient_have ? row.ambient[j] : 0;
+    }
+
+    // A row with fewer records, or records without a return, leaves those pixels empty.
+    const std::size_t pixels_have = row.returns > 0 ? row.pixel_count() : 0;
+    for (std::size_t j = 0; j < pixel_cols; ++j) {
+        const std::size_t at = r * pixel_cols + j;
+        float depth = 0.0f;
+        uint16_t intensity = 0;
+        if (j < pixels_have) {
+            const uint8_t* ret = row.first_return(j);
+            const uint32_t whole = le16(ret + 4);
+            const uint32_t fraction = le16(ret + 6) & 0xFu;
+            depth = static_cast<float>(static_cast<double>((whole << 4) | fraction) * 0.0625);
+            intensity = le16(ret);
+        }
+        scene.depth[at] = depth;
+        scene.intensity[at] = intensity;
+
+        // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
+        VELKOR::LidarTQ::point_t point;
+        if (r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols)) {
+            point.azimuth = directions.azimuth[r * kTableCols + j];
+            point.elevation = directions.elevation[r * kTableCols + j];
+        }
+        scene.pointcloud[at] = point;
+    }
+}
+
 }  // namespace
 
 void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene)
 {
-    scene.rows = kTableRows;
-    scene.cols = kTableCols;
+    const scene_shape shape = shape_of(frame);
+    size_scene(shape, scene);
+    for (std::size_t r = 0; r < shape.rows; ++r) {
+        fill_row(frame.rows[r], r, shape, scene);
+    }
+}
 
-    const std::size_t rows = frame.rows.size();
-    const std::size_t ambient_cols = rows > 0 ? frame.rows[0].ambient.size() : 0;
-    const std::size_t pixel_cols = rows > 0 ? frame.rows[0].pixel_count() : 0;
-    scene.ambient.resize(rows * ambient_cols);
-    scene.depth.resize(rows * pixel_cols);
-    scene.intensity.resize(rows * pixel_cols);
-    scene.pointcloud.resize(rows * pixel_cols);
-    const direction_table_set& directions = direction_tables();
-
-    for (std::size_t r = 0; r < rows; ++r) {
-        const FrameRow& row = frame.rows[r];
-        const std::size_t ambient_have = row.ambient.size();
-        for (std::size_t j = 0; j < ambient_cols; ++j) {
-            scene.ambient[r * ambient_cols + j] = j < ambient_have ? row.ambient[j] : 0;
-        }
-
-        // A row with fewer records, or records without a return, leaves those pixels empty.
-        const std::size_t pixels_have = row.returns > 0 ? row.pixel_count() : 0;
-        for (std::size_t j = 0; j < pixel_cols; ++j) {
-            const std::size_t at = r * pixel_cols + j;
-            float depth = 0.0f;
-            uint16_t intensity = 0;
-            if (j < pixels_have) {
-                const uint8_t* ret = row.first_return(j);
-                const uint32_t whole = le16(ret + 4);
-                const uint32_t fraction = le16(ret + 6) & 0xFu;
-                depth = static_cast<float>(static_cast<double>((whole << 4) | fraction) * 0.0625);
-                intensity = le16(ret);
-            }
-            scene.depth[at] = depth;
-            scene.intensity[at] = intensity;
-
-            // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
-            VELKOR::LidarTQ::point_t point;
-            if (r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols)) {
-                point.azimuth = directions.azimuth[r * kTableCols + j];
-                point.elevation = directions.elevation[r * kTableCols + j];
-            }
-            scene.pointcloud[at] = point;
+std::unique_ptr<VELKOR::LidarTQ::scene_t> ScenePool::take()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!spare_.empty()) {
+            std::unique_ptr<VELKOR::LidarTQ::scene_t> scene = std::move(spare_.back());
+            spare_.pop_back();
+            return scene;
         }
     }
+    return std::make_unique<VELKOR::LidarTQ::scene_t>();
+}
+
+void ScenePool::give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (scene && spare_.size() < capacity_) {
+        spare_.push_back(std::move(scene));
+    }
+}
+
+void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
+{
+    if (slot == 0) {
+        if (!scene_) {
+            scene_ = pool_.take();
+        }
+        size_scene(shape_of(frame), *scene_);
+        filled_ = 0;
+    }
+    // Rows beyond the 64 a frame can hold are never stored.
+    if (!scene_ || slot >= frame.rows.size() || slot >= 64) {
+        return;
+    }
+    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_);
+    filled_ |= uint64_t{1} << slot;
+}
+
+std::unique_ptr<VELKOR::LidarTQ::scene_t> SceneBuilder::finish(const _TQ_RANGE_T& frame)
+{
+    if (!scene_) {
+        return nullptr;
+    }
+    const scene_shape shape = shape_of(frame);
+    for (std::size_t r = 0; r < shape.rows; ++r) {
+        if (r >= 64 || (filled_ & (uint64_t{1} << r)) == 0) {
+            fill_row(frame.rows[r], r, shape, *scene_);
+        }
+    }
+    filled_ = 0;
+    return std::move(scene_);
 }
 
 }  // namespace TQZ

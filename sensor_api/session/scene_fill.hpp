@@ -1,5 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "api/lidar_tq.hpp"
 #include "session/frame_types.hpp"
 
@@ -11,5 +17,44 @@ namespace TQZ {
 // images take the frame's own size (rows x row 0's ambient and pixel counts)
 // and reuse the scene's storage. Pixels a row lacks are zero.
 void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene);
+
+// Spare scenes whose storage the stream worker fills again: the caller's
+// old buffers come back here when it takes a ready scene, so a steady stream
+// allocates no images. Holds at most `capacity` scenes; any thread may use it.
+class ScenePool {
+public:
+    explicit ScenePool(std::size_t capacity) : capacity_(capacity) {}
+
+    // A spare scene, or a new empty one when none is spare.
+    std::unique_ptr<VELKOR::LidarTQ::scene_t> take();
+    void give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<VELKOR::LidarTQ::scene_t>> spare_;
+    std::size_t capacity_;
+};
+
+// Fills a scene row by row while its frame is assembled, so that a complete
+// frame leaves only its last row to fill. Every row is written again for
+// each frame (rows never stored are filled as fill_scene fills them), so the
+// finished scene equals fill_scene of the finished frame and a broken frame
+// leaves nothing in the next one.
+class SceneBuilder {
+public:
+    explicit SceneBuilder(ScenePool& pool) : pool_(pool) {}
+
+    // The assembler has stored `slot` into `frame` (its range buffer); slot 0
+    // begins a new scene, whose image size row 0 gives.
+    void row_stored(const _TQ_RANGE_T& frame, std::size_t slot);
+    // The frame is complete: fills the rows not filled yet and hands the
+    // scene out. Null when no frame was begun.
+    std::unique_ptr<VELKOR::LidarTQ::scene_t> finish(const _TQ_RANGE_T& frame);
+
+private:
+    ScenePool& pool_;
+    std::unique_ptr<VELKOR::LidarTQ::scene_t> scene_;
+    uint64_t filled_ = 0;  // bit r: row r holds this frame's data
+};
 
 }  // namespace TQZ

@@ -19,8 +19,18 @@ constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 // A row before its frame's last gives the worker nothing to publish: it is
 // queued without waking the worker, which then takes a few rows per wake-up
 // instead of one. The frame's last row, anything that is no row, and a
-// backlog of this many rows wake it.
-constexpr std::size_t kRowsPerWake = 8;
+// backlog of this many rows wake it; so does the last row but one, so that
+// the worker has decoded and filled every other row when the last comes and
+// the scene is ready one row's work after the last row arrives.
+constexpr std::size_t kRowsPerWake = 16;
+
+std::size_t wake_depth_of(const VELKOR::RowDatagram& row)
+{
+    if (!row.is_row() || row.ends_frame() || row.slot() + 2 == row.slots()) {
+        return 1;
+    }
+    return kRowsPerWake;
+}
 
 }  // namespace
 
@@ -81,11 +91,31 @@ void StreamPipeline::halt()
     packet_queue_.clear();
 }
 
-bool StreamPipeline::take_frame(Frame& frame) { return frame_queue_.pop(frame) && frame; }
-
-bool StreamPipeline::wait_frame(Frame& frame, std::chrono::milliseconds timeout)
+bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene)
 {
-    return frame_queue_.pop_for(frame, timeout) && frame;
+    ScenePtr ready;
+    if (!frame_queue_.pop(ready) || !ready) {
+        return false;
+    }
+    hand_over(ready, scene);
+    return true;
+}
+
+bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout)
+{
+    ScenePtr ready;
+    if (!frame_queue_.pop_for(ready, timeout) || !ready) {
+        return false;
+    }
+    hand_over(ready, scene);
+    return true;
+}
+
+// The caller gets the ready scene's storage; its own goes to the pool.
+void StreamPipeline::hand_over(ScenePtr& ready, VELKOR::LidarTQ::scene_t& scene)
+{
+    std::swap(scene, *ready);
+    scene_pool_.give(std::move(ready));
 }
 
 VELKOR::SESSION_STATS_T StreamPipeline::stats() const
@@ -119,7 +149,7 @@ void StreamPipeline::reset_stats()
 void StreamPipeline::receive(const uint8_t* data, std::size_t length)
 {
     const VELKOR::RowDatagram row(data, length);
-    const std::size_t wake_depth = row.is_row() && !row.ends_frame() ? kRowsPerWake : 1;
+    const std::size_t wake_depth = wake_depth_of(row);
     std::size_t depth = 0;
     packet_queue_.push_batched(ByteVector(data, data + length), wake_depth, depth);
     datagrams_received_.fetch_add(1, std::memory_order_relaxed);
@@ -147,14 +177,21 @@ bool StreamPipeline::wait_datagram(ByteVector& datagram)
 void StreamPipeline::worker_loop()
 {
     FrameAssembler assembler = make_assembler();
+    SceneBuilder builder(scene_pool_);
     ByteVector datagram;
     while (running_) {
         if (!wait_datagram(datagram)) {
             continue;
         }
-        switch (assembler.feed(datagram.data(), datagram.size())) {
+        const FrameAssembler::Result result = assembler.feed(datagram.data(), datagram.size());
+        if (result != FrameAssembler::Result::dropped) {
+            // Every result but dropped stored the datagram's slot (a slot
+            // beyond the rows a frame holds is ignored by the builder).
+            builder.row_stored(assembler.range(), DatagramView(datagram.data(), datagram.size()).slot());
+        }
+        switch (result) {
         case FrameAssembler::Result::frame_complete:
-            publish(assembler.publish_frame());
+            publish_scene(builder.finish(assembler.range()));
             break;
         case FrameAssembler::Result::frame_incomplete:
             slot_losses_.fetch_add(1, std::memory_order_relaxed);
@@ -166,10 +203,23 @@ void StreamPipeline::worker_loop()
     }
 }
 
-void StreamPipeline::publish(Frame frame)
+void StreamPipeline::publish(const Frame& frame)
 {
+    if (!frame) {
+        return;
+    }
+    ScenePtr scene = scene_pool_.take();
+    fill_scene(*frame, *scene);
+    publish_scene(std::move(scene));
+}
+
+void StreamPipeline::publish_scene(ScenePtr scene)
+{
+    if (!scene) {
+        return;
+    }
     frames_published_.fetch_add(1, std::memory_order_relaxed);
-    if (frame_queue_.push(std::move(frame))) {
+    if (frame_queue_.push(std::move(scene))) {
         frames_dropped_.fetch_add(1, std::memory_order_relaxed);
     }
 }

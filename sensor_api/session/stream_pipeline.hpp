@@ -10,6 +10,7 @@
 #include "api/lidar_tq.hpp"
 #include "session/frame_assembler.hpp"
 #include "session/frame_types.hpp"
+#include "session/scene_fill.hpp"
 #include "transport/ext_interface_udp_client.hpp"
 #include "util/bounded_queue.hpp"
 
@@ -18,12 +19,14 @@ namespace TQZ {
 class SessionRecording;
 
 // The data path of one sensor: UDP client -> receive callback -> packet
-// queue -> stream worker -> frame assembler -> frame queue -> the caller.
-// It also keeps the counters behind stats().
+// queue -> stream worker -> frame assembler and scene builder -> queue of
+// ready raw scenes -> the caller. It also keeps the counters behind stats().
 //
 // Threads: the UDP receive thread runs receive(); the stream worker
-// assembles; the caller's thread starts and stops the worker and takes
-// frames. The counters are atomics that any thread may read.
+// assembles and fills each row into a pooled scene as the row is stored, so
+// a complete frame is a ready scene once its last row is filled; the
+// caller's thread starts and stops the worker and takes scenes by swapping
+// storage with them. The counters are atomics that any thread may read.
 class StreamPipeline {
 public:
     // `recording` gets every received datagram and, while a file is open for
@@ -50,11 +53,14 @@ public:
     bool running() const { return running_; }
     bool worker_started() const { return worker_ != nullptr; }
 
-    // The oldest assembled frame: at once, or waiting up to `timeout`.
-    bool take_frame(Frame& frame);
-    bool wait_frame(Frame& frame, std::chrono::milliseconds timeout);
-    // Queues a frame for the caller, counting one that pushes out an untaken one.
-    void publish(Frame frame);
+    // The oldest ready raw scene, at once or waiting up to `timeout`: its
+    // storage is swapped into `scene`, whose old storage the worker fills
+    // again later. False (scene untouched) when none is ready.
+    bool take_scene(VELKOR::LidarTQ::scene_t& scene);
+    bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout);
+    // Fills a scene from `frame` on the calling thread and queues it as the
+    // worker queues its own (replay, tests).
+    void publish(const Frame& frame);
     // An assembler that shares the worker's slot mask and counters (replay).
     FrameAssembler make_assembler() { return FrameAssembler(slot_mask_, &flag_counts_); }
 
@@ -87,7 +93,16 @@ private:
     SessionRecording& recording_;
     std::shared_ptr<VELKOR::ExtInterface_UDP_client> udp_;
 
-    VELKOR::BoundedQueue<Frame> frame_queue_{3};
+    using ScenePtr = std::unique_ptr<VELKOR::LidarTQ::scene_t>;
+    // Queues a ready scene for the caller, counting one that pushes out an untaken one.
+    void publish_scene(ScenePtr scene);
+    void hand_over(ScenePtr& ready, VELKOR::LidarTQ::scene_t& scene);
+
+    // Ready scenes: the oldest is dropped (and counted) when a fourth comes.
+    VELKOR::BoundedQueue<ScenePtr> frame_queue_{3};
+    // Storage for the scenes to come: one being filled, three queued, one
+    // the caller gave back, one the replay fills.
+    ScenePool scene_pool_{6};
     // Datagrams waiting for the stream worker: some 18 frames, so that a
     // worker descheduled for a moment on a busy host (the soak run saw over
     // two frames waiting) loses nothing. A worker that stays behind still

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +13,7 @@
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
 #include "session/device_session.hpp"
+#include "session/scene_fill.hpp"
 
 using TESTSUPPORT::Datagrams;
 using TESTSUPPORT::feed_session;
@@ -222,6 +225,46 @@ TEST(FrameQueue, FourthFrameReplacesTheOldest)
         EXPECT_EQ(scene.intensity[30 * 192 + n], sent[n].intensity[sent[n].index(30, n)]) << n;
     }
     EXPECT_FALSE(session.get_scene(scene));
+}
+
+// The worker fills scenes row by row, in storage that callers hand back. A
+// frame broken off mid-way, a row of another data kind and storage last used
+// for a frame of another size must leave the scene exactly as fill_scene
+// makes it from the whole frame.
+TEST_F(StreamWorker, ScenesFilledRowByRowEqualFillSceneOfTheWholeFrame)
+{
+    const int ambient_words[] = {192, 576, 576, 192};  // the third reuses the first's storage, the fourth the second's
+    for (uint32_t n = 0; n < 4; ++n) {
+        const int words = ambient_words[n];
+        const EncoderFrame whole = make_synthetic_frame(n, 7, 1 + static_cast<int>(n % 2), words);
+        Datagrams rows = encode_frame(whole);
+        EncoderOptions echo;
+        echo.data_kind = 1;
+        rows[10] = VELKOR::SIM::encode_slot(whole, 10, echo);
+        Datagrams datagrams = encode_frame(make_synthetic_frame(100 + n, 3, 1, 768 - words));
+        datagrams.resize(30);
+        TESTSUPPORT::append(datagrams, rows);
+        ASSERT_TRUE(feed_session(session, datagrams, 1)) << n;
+        ASSERT_TRUE(session.get_scene(scene)) << n;
+
+        std::atomic<uint64_t> mask{0};
+        TQZ::FrameAssembler assembler(mask);
+        const TESTSUPPORT::FeedResult fed = TESTSUPPORT::feed(assembler, rows);
+        ASSERT_EQ(fed.frames.size(), 1u);
+        TQZ::scene_t expected;
+        TQZ::fill_scene(*fed.frames[0], expected);
+        session.chain().run(expected);  // points are generated even with processing off
+        EXPECT_EQ(scene.rows, expected.rows);
+        EXPECT_EQ(scene.cols, expected.cols);
+        EXPECT_EQ(scene.ambient, expected.ambient) << n;
+        EXPECT_EQ(scene.depth, expected.depth) << n;
+        EXPECT_EQ(scene.intensity, expected.intensity) << n;
+        ASSERT_EQ(scene.pointcloud.size(), expected.pointcloud.size()) << n;
+        EXPECT_EQ(std::memcmp(scene.pointcloud.data(), expected.pointcloud.data(),
+                              expected.pointcloud.size() * sizeof(VELKOR::LidarTQ::point_t)),
+                  0)
+            << n;
+    }
 }
 
 TEST_F(StreamWorker, MessagesOfTheStreamAssembler)
