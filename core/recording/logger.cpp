@@ -243,7 +243,8 @@ void Logger::thread_callback(void* logger) { static_cast<Logger*>(logger)->threa
 
 void Logger::thread_process()
 {
-    LogLine(log_level::info, log_stream::out) << "VELKOR::Logger::thread_process : Start.";
+    std::fputs("VELKOR::Logger::thread_process : Start.\n", stdout);
+    std::fflush(stdout);
     std::vector<uint8_t> record;
     for (;;) {
         if (write_queue_.pop_for(record, kWriterIdleWait, [this] { return stop_.load(); })) {
@@ -264,7 +265,8 @@ void Logger::thread_process()
             break;
         }
     }
-    LogLine(log_level::info, log_stream::out) << "VELKOR::Logger::thread_process : Done.";
+    std::fputs("VELKOR::Logger::thread_process : Done.\n", stdout);
+    std::fflush(stdout);
 }
 
 Logger::PARSERTYPE Logger::parser_frame_index(const unsigned char* payload, uint64_t length)
