@@ -218,10 +218,12 @@ void StreamPipeline::publish_scene(ScenePtr scene)
     if (!scene) {
         return;
     }
-    frames_published_.fetch_add(1, std::memory_order_relaxed);
     if (frame_queue_.push(std::move(scene))) {
         frames_dropped_.fetch_add(1, std::memory_order_relaxed);
     }
+    // Counted last, with release: whoever reads this count (stats) also sees
+    // the drop this publication caused.
+    frames_published_.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace TQZ
