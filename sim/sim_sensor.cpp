@@ -1,5 +1,7 @@
 #include "sim_sensor.hpp"
 
+#include "protocol/json_string_tracker.hpp"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -67,23 +69,13 @@ void flag_block(std::vector<uint8_t>& d, uint32_t& rng)
 std::size_t complete_value_length(const std::string& text)
 {
     int depth = 0;
-    bool in_string = false;
-    bool escaped = false;
+    TQZ::JsonStringTracker strings;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (in_string) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                in_string = false;
-            }
+        if (strings.in_string(c)) {
             continue;
         }
-        if (c == '"') {
-            in_string = true;
-        } else if (c == '{' || c == '[') {
+        if (c == '{' || c == '[') {
             ++depth;
         } else if ((c == '}' || c == ']') && --depth == 0) {
             return i + 1;

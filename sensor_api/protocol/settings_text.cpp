@@ -1,5 +1,7 @@
 #include "protocol/settings_text.hpp"
 
+#include "protocol/json_string_tracker.hpp"
+
 namespace TQZ {
 
 std::string format_settings_text(const std::string& compact)
@@ -7,25 +9,13 @@ std::string format_settings_text(const std::string& compact)
     std::string out;
     out.reserve(compact.size() + compact.size() / 4);
     bool in_array = false;
-    bool in_string = false;
-    bool escaped = false;
+    JsonStringTracker strings;
     for (const char c : compact) {
-        if (in_string) {
+        if (strings.in_string(c)) {
             out += c;
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                in_string = false;
-            }
             continue;
         }
         switch (c) {
-        case '"':
-            in_string = true;
-            out += c;
-            break;
         case '[':
             in_array = true;
             out += c;

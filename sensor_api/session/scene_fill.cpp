@@ -1,6 +1,7 @@
 #include "session/scene_fill.hpp"
 
 #include "processing/direction_tables.hpp"
+#include "session/frame_assembler.hpp"
 
 namespace TQZ {
 
@@ -113,8 +114,8 @@ void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
         size_scene(shape_of(frame), *scene_);
         filled_ = 0;
     }
-    // Rows beyond the 64 a frame can hold are never stored.
-    if (!scene_ || slot >= frame.rows.size() || slot >= 64) {
+    // Rows beyond those a frame can hold are never stored.
+    if (!scene_ || slot >= frame.rows.size() || slot >= static_cast<std::size_t>(FrameAssembler::kMaxRows)) {
         return;
     }
     fill_row(frame.rows[slot], slot, shape_of(frame), *scene_);
@@ -128,7 +129,7 @@ std::unique_ptr<VELKOR::LidarTQ::scene_t> SceneBuilder::finish(const _TQ_RANGE_T
     }
     const scene_shape shape = shape_of(frame);
     for (std::size_t r = 0; r < shape.rows; ++r) {
-        if (r >= 64 || (filled_ & (uint64_t{1} << r)) == 0) {
+        if (r >= static_cast<std::size_t>(FrameAssembler::kMaxRows) || (filled_ & (uint64_t{1} << r)) == 0) {
             fill_row(frame.rows[r], r, shape, *scene_);
         }
     }
