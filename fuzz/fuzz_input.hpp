@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "util/log_sink.hpp"
+
 // Helpers shared by the fuzz targets: cutting one input into the chunks a
 // socket would deliver, and handing an input to code that reads files.
 namespace VELKOR {
@@ -38,6 +40,15 @@ inline void append_chunk(std::vector<uint8_t>& out, const std::vector<uint8_t>& 
     out.push_back(static_cast<uint8_t>(length & 0xFF));
     out.push_back(static_cast<uint8_t>(length >> 8));
     out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+// Diagnostic lines of the libraries ("act crc err!!!" for every flagged
+// block) are still built but not printed: a target that prints them for
+// every input writes gigabytes of log and runs slower, and the report of a
+// finding drowns in them.
+inline void drop_library_lines()
+{
+    set_log_sink_handler([](void*, log_level, const std::string&) {}, nullptr);
 }
 
 // A file of this process holding the current input; rewritten for every run.

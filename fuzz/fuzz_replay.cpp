@@ -6,6 +6,12 @@
 #include "api/lidar_tq.hpp"
 #include "fuzz_input.hpp"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    VELKOR::FUZZ::drop_library_lines();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     static VELKOR::FUZZ::InputFile file("replay.bin");

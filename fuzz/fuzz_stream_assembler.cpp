@@ -18,11 +18,19 @@ bool same_scene(const VELKOR::LidarTQ::scene_t& a, const VELKOR::LidarTQ::scene_
 {
     return a.rows == b.rows && a.cols == b.cols && a.ambient == b.ambient && a.depth == b.depth &&
            a.intensity == b.intensity && a.pointcloud.size() == b.pointcloud.size() &&
-           std::memcmp(a.pointcloud.data(), b.pointcloud.data(),
-                       a.pointcloud.size() * sizeof(VELKOR::LidarTQ::point_t)) == 0;
+           // An empty cloud may have no storage: memcmp must not see its null pointer.
+           (a.pointcloud.empty() ||
+            std::memcmp(a.pointcloud.data(), b.pointcloud.data(),
+                       a.pointcloud.size() * sizeof(VELKOR::LidarTQ::point_t)) == 0);
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    VELKOR::FUZZ::drop_library_lines();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

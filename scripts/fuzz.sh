@@ -37,6 +37,11 @@ for t in "${targets[@]}"; do
   if [[ $rc -ne 0 ]]; then
     line="$line, FAILED (rc $rc, see $log)"
     failed=1
+    # The report itself, so that a run whose files are gone (CI) still says
+    # what was found and where: from the first error line, without the
+    # diagnostic lines the targets print for every flagged input.
+    echo "fuzz $t: the report in $log:"
+    grep -av -e 'crc err!!!' -e '^#[0-9]' "$log" | grep -a -A 40 -m 1 -E 'ERROR|SUMMARY|deadly signal|out-of-memory|Test unit written' | head -60
   fi
   summary+=("$line")
   echo "fuzz $line"
