@@ -98,6 +98,14 @@ bool CommandLink::wait_binary_reply(ByteVector& out, std::chrono::milliseconds t
     return raw_replies_.pop_for(out, timeout);
 }
 
+bool CommandLink::wait_binary_reply(ByteVector& out, std::chrono::milliseconds timeout,
+                                    const std::atomic<bool>& cancel)
+{
+    return raw_replies_.pop_for(out, timeout, [&cancel] { return cancel.load(); });
+}
+
+void CommandLink::wake_binary_waiters() { raw_replies_.wake(); }
+
 bool CommandLink::write_bytes(const char* data, std::size_t length)
 {
     if (!tcp_->is_connected()) {

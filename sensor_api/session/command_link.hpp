@@ -65,6 +65,10 @@ public:
     bool binary() const { return !json_mode_; }
     void drop_binary_replies();
     bool wait_binary_reply(ByteVector& out, std::chrono::milliseconds timeout);
+    // As above, but also ends (false) once `cancel` is set and
+    // wake_binary_waiters() is called; a reply already queued is still taken.
+    bool wait_binary_reply(ByteVector& out, std::chrono::milliseconds timeout, const std::atomic<bool>& cancel);
+    void wake_binary_waiters();
     // Writes `length` bytes in one write, without pause; false when not
     // connected or the write fails.
     bool write_bytes(const char* data, std::size_t length);

@@ -19,9 +19,6 @@ using std::chrono::milliseconds;
 
 // Pause between two data packets: the sensor takes them at this pace.
 constexpr auto kPacketPause = milliseconds(20);
-// Longest single wait of the upload thread for a reply, so that it sees a
-// cancel within this time.
-constexpr auto kCancelCheck = milliseconds(20);
 // Pause after the start frame, as after every command.
 constexpr auto kCommandPause = milliseconds(1);
 
@@ -75,6 +72,8 @@ void FirmwareUpload::status(const std::string& text)
 void FirmwareUpload::end()
 {
     cancel_ = true;
+    // An upload thread waiting for a reply sees the cancel at once.
+    link_.wake_binary_waiters();
     if (thread_ && thread_->joinable()) {
         thread_->join();
     }
@@ -191,7 +190,7 @@ bool FirmwareUpload::wait_start_ack()
     bool acknowledged = false;
     for (;;) {
         ByteVector raw;
-        if (link_.wait_binary_reply(raw, wait_until_past(started, reply_timeout_, kCancelCheck))) {
+        if (link_.wait_binary_reply(raw, wait_until_past(started, reply_timeout_, milliseconds::max()), cancel_)) {
             acknowledged = fw_is_ack(parse_fw_reply(raw.data(), raw.size()));
         }
         if (timed_out(started, reply_timeout_)) {
@@ -255,7 +254,7 @@ void FirmwareUpload::transfer()
         // The pause between packets doubles as the wait for the next reply;
         // a reply that ends it early does not shorten the pace of packets.
         const Clock::time_point round_end = Clock::now() + kPacketPause;
-        have_reply = link_.wait_binary_reply(raw, kPacketPause);
+        have_reply = link_.wait_binary_reply(raw, kPacketPause, cancel_);
         if (have_reply && packets_left_ > 0) {
             std::this_thread::sleep_until(round_end);
         }
