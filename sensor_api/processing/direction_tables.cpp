@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "processing/raw_points.hpp"
+
 namespace TQZ {
 
 namespace {
@@ -67,6 +69,22 @@ const direction_table_set& direction_tables()
         return solved;
     }();
     return tables;
+}
+
+const std::vector<direction_sines>& direction_table_sines()
+{
+    static const std::vector<direction_sines> sines = [] {
+        const direction_table_set& tables = direction_tables();
+        std::vector<direction_sines> out(static_cast<std::size_t>(kTableRows) * kTableCols);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            // The point cloud holds the angles as doubles; so does point generation.
+            const double azimuth = tables.azimuth[i];
+            const double elevation = tables.elevation[i];
+            out[i] = {std::cos(elevation), std::sin(elevation), std::cos(azimuth), std::sin(azimuth)};
+        }
+        return out;
+    }();
+    return sines;
 }
 
 }  // namespace TQZ

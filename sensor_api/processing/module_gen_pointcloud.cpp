@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "processing/raw_points.hpp"
+
 namespace TQZ {
 
 namespace {
@@ -53,7 +55,6 @@ bool module_gen_pointcloud::process(scene_t& scene)
     size_t stale = 0;
     for (size_t i = 0; i < n; ++i) {
         VELKOR::LidarTQ::point_t& p = scene.pointcloud[i];
-        const double d = static_cast<double>(depth[i] * half_light_speed);
         double cos_el, sin_el, cos_az, sin_az;
         if (trig[i].azimuth_bits == bits_of(p.azimuth) && trig[i].elevation_bits == bits_of(p.elevation)) {
             cos_el = trig[i].cos_elevation;
@@ -67,10 +68,7 @@ bool module_gen_pointcloud::process(scene_t& scene)
             sin_az = std::sin(p.azimuth);
             ++stale;
         }
-        p.x = (cos_el * d) * cos_az;
-        p.y = (cos_el * d) * sin_az;
-        p.z = sin_el * d;
-        p.intensity = static_cast<double>(intensity[i]);
+        place_point(p, depth[i], half_light_speed, cos_el, sin_el, cos_az, sin_az, intensity[i]);
     }
     // The directions have changed (new tables, or a caller's own angles):
     // remember the new ones for the next frame.

@@ -69,6 +69,31 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     }
 }
 
+void processing_chain::run(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe* placed)
+{
+    raw_point_recipe recipe;
+    if (placed != nullptr && raw_recipe(recipe) && recipe == *placed) {
+        global_offset->process(scene);
+        return;
+    }
+    run(scene);
+}
+
+bool processing_chain::raw_recipe(raw_point_recipe& out)
+{
+    follow_processing_switch();
+    if (back_beam_removal->enabled || offset_calibration->enabled || walk_error->enabled ||
+        adaptive_threshold->enabled || depth_completion->enabled) {
+        return false;
+    }
+    // An offset that does not apply subtracts nothing: x - 0 is x.
+    out.offset_ns = global_offset->enabled && global_offset->parameters.size() == 1
+                        ? global_offset->parameters[0] / global_offset->half_light_speed
+                        : 0.0f;
+    out.half_light_speed = gen_pointcloud->half_light_speed;
+    return true;
+}
+
 bool processing_chain::corrections_for(const VELKOR::LidarTQ::scene_t& scene, pixel_corrections& out)
 {
     const size_t n = scene.depth.size();

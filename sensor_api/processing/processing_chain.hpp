@@ -16,6 +16,7 @@
 #include "processing/module_offset_calibration.hpp"
 #include "processing/module_walk_error.hpp"
 #include "processing/pixel_corrections.hpp"
+#include "processing/raw_points.hpp"
 
 namespace TQZ {
 
@@ -37,6 +38,16 @@ public:
     // and runs the modules over the scene in their fixed order; the modules'
     // results are not consulted.
     void run(VELKOR::LidarTQ::scene_t& scene);
+    // The same for a raw scene whose points were already placed with
+    // `placed` (null: none were): when that is this chain's raw recipe, only
+    // the global offset is left to apply, and the scene ends with the bits
+    // run() would give it; otherwise run().
+    void run(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe* placed);
+
+    // After taking the latest switch: true, with the recipe, when this chain
+    // does to a raw scene nothing but the global offset and point generation
+    // (processing off); false when any other module would take part.
+    bool raw_recipe(raw_point_recipe& out);
 
     // This chain's flags: global offset always on; offset calibration,
     // back-beam removal, walk error, adaptive threshold and depth completion

@@ -91,20 +91,32 @@ bool DeviceSession::stop()
 // caller's thread, which also reads the process-wide processing switch.
 bool DeviceSession::get_scene(scene_t& scene)
 {
-    if (!stream_.take_scene(scene)) {
+    const raw_point_recipe* placed = nullptr;
+    if (!stream_.take_scene(scene, &placed)) {
         return false;
     }
-    chain_.run(scene);
+    run_chain(scene, placed);
     return true;
 }
 
 bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
-    if (!stream_.wait_scene(scene, timeout)) {
+    const raw_point_recipe* placed = nullptr;
+    if (!stream_.wait_scene(scene, timeout, &placed)) {
         return false;
     }
-    chain_.run(scene);
+    run_chain(scene, placed);
     return true;
+}
+
+// Runs the chain, then tells the worker what it would do to the next raw
+// scenes, so that the worker places their points ahead while it fills them
+// (with processing off, point generation is most of what the chain does).
+void DeviceSession::run_chain(scene_t& scene, const raw_point_recipe* placed)
+{
+    chain_.run(scene, placed);
+    raw_point_recipe recipe;
+    stream_.set_point_recipe(chain_.raw_recipe(recipe) ? &recipe : nullptr);
 }
 
 bool DeviceSession::get_scene(scene_t& scene, int index)

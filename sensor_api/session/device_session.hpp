@@ -98,6 +98,8 @@ public:
     processing_chain& chain() { return chain_; }
 
 private:
+    void run_chain(scene_t& scene, const raw_point_recipe* placed);
+
     // Declared in the order they are built; each is destroyed before what it
     // uses (the upload before the link, the pipeline before the recording).
     ErrorText error_;

@@ -36,11 +36,14 @@ void size_scene(const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene)
 }
 
 // Image row r of `scene` from frame row `row`; the scene is sized for `shape`.
-void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene)
+// With a recipe, each point is also placed as the chain would place it.
+void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene,
+              const raw_point_recipe* recipe = nullptr)
 {
     const std::size_t ambient_cols = shape.ambient_cols;
     const std::size_t pixel_cols = shape.pixel_cols;
     const direction_table_set& directions = direction_tables();
+    const std::vector<direction_sines>* sines = recipe != nullptr ? &direction_table_sines() : nullptr;
 
     const std::size_t ambient_have = row.ambient.size();
     for (std::size_t j = 0; j < ambient_cols; ++j) {
@@ -63,11 +66,19 @@ void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELK
         scene.depth[at] = depth;
         scene.intensity[at] = intensity;
 
-        // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
+        // The tables cover 56 x 192 pixels; a pixel outside them has no
+        // direction (angle 0: cosine 1, sine 0).
         VELKOR::LidarTQ::point_t point;
-        if (r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols)) {
+        const bool in_table = r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols);
+        if (in_table) {
             point.azimuth = directions.azimuth[r * kTableCols + j];
             point.elevation = directions.elevation[r * kTableCols + j];
+        }
+        if (recipe != nullptr) {
+            static const direction_sines kNoDirection{1.0, 0.0, 1.0, 0.0};
+            const direction_sines& s = in_table ? (*sines)[r * kTableCols + j] : kNoDirection;
+            place_point(point, depth - recipe->offset_ns, recipe->half_light_speed, s.cos_elevation, s.sin_elevation,
+                        s.cos_azimuth, s.sin_azimuth, intensity);
         }
         scene.pointcloud[at] = point;
     }
@@ -105,6 +116,22 @@ void ScenePool::give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene)
     }
 }
 
+void PointRecipeBox::set(const raw_point_recipe* recipe)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_ = recipe != nullptr;
+    if (recipe != nullptr) {
+        recipe_ = *recipe;
+    }
+}
+
+bool PointRecipeBox::get(raw_point_recipe& out) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    out = recipe_;
+    return set_;
+}
+
 void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
 {
     if (slot == 0) {
@@ -113,28 +140,33 @@ void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
         }
         size_scene(shape_of(frame), *scene_);
         filled_ = 0;
+        placing_ = recipes_ != nullptr && recipes_->get(recipe_);
     }
     // Rows beyond those a frame can hold are never stored.
     if (!scene_ || slot >= frame.rows.size() || slot >= static_cast<std::size_t>(FrameAssembler::kMaxRows)) {
         return;
     }
-    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_);
+    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_, placing_ ? &recipe_ : nullptr);
     filled_ |= uint64_t{1} << slot;
 }
 
-std::unique_ptr<VELKOR::LidarTQ::scene_t> SceneBuilder::finish(const _TQ_RANGE_T& frame)
+ReadyScene SceneBuilder::finish(const _TQ_RANGE_T& frame)
 {
+    ReadyScene ready;
     if (!scene_) {
-        return nullptr;
+        return ready;
     }
     const scene_shape shape = shape_of(frame);
     for (std::size_t r = 0; r < shape.rows; ++r) {
         if (r >= static_cast<std::size_t>(FrameAssembler::kMaxRows) || (filled_ & (uint64_t{1} << r)) == 0) {
-            fill_row(frame.rows[r], r, shape, *scene_);
+            fill_row(frame.rows[r], r, shape, *scene_, placing_ ? &recipe_ : nullptr);
         }
     }
     filled_ = 0;
-    return std::move(scene_);
+    ready.scene = std::move(scene_);
+    ready.placed = placing_;
+    ready.recipe = recipe_;
+    return ready;
 }
 
 }  // namespace TQZ

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "api/lidar_tq.hpp"
+#include "processing/raw_points.hpp"
 #include "session/frame_types.hpp"
 
 namespace TQZ {
@@ -35,26 +36,58 @@ private:
     std::size_t capacity_;
 };
 
+// The raw-point recipe the stream worker places points with: set by the
+// thread that runs the session's chain, after each run; read by the worker
+// once per frame.
+class PointRecipeBox {
+public:
+    // Null: place no points (the chain does more than the raw recipe).
+    void set(const raw_point_recipe* recipe);
+    bool get(raw_point_recipe& out) const;
+
+private:
+    mutable std::mutex mutex_;
+    bool set_ = false;
+    raw_point_recipe recipe_;
+};
+
+// A filled scene on its way to the caller, with the recipe its points were
+// placed with, if any.
+struct ReadyScene {
+    std::unique_ptr<VELKOR::LidarTQ::scene_t> scene;
+    bool placed = false;
+    raw_point_recipe recipe;
+};
+
 // Fills a scene row by row while its frame is assembled, so that a complete
 // frame leaves only its last row to fill. Every row is written again for
 // each frame (rows never stored are filled as fill_scene fills them), so the
 // finished scene equals fill_scene of the finished frame and a broken frame
-// leaves nothing in the next one.
+// leaves nothing in the next one. With a recipe in `recipes` at a frame's
+// slot 0, the points of that frame are also placed as that recipe says (as
+// the chain would place them after its offset; the depths stay raw), so a
+// chain with that recipe has only the offset left to apply.
 class SceneBuilder {
 public:
-    explicit SceneBuilder(ScenePool& pool) : pool_(pool) {}
+    explicit SceneBuilder(ScenePool& pool, const PointRecipeBox* recipes = nullptr)
+        : pool_(pool), recipes_(recipes)
+    {
+    }
 
     // The assembler has stored `slot` into `frame` (its range buffer); slot 0
     // begins a new scene, whose image size row 0 gives.
     void row_stored(const _TQ_RANGE_T& frame, std::size_t slot);
     // The frame is complete: fills the rows not filled yet and hands the
-    // scene out. Null when no frame was begun.
-    std::unique_ptr<VELKOR::LidarTQ::scene_t> finish(const _TQ_RANGE_T& frame);
+    // scene out. The scene is null when no frame was begun.
+    ReadyScene finish(const _TQ_RANGE_T& frame);
 
 private:
     ScenePool& pool_;
+    const PointRecipeBox* recipes_;
     std::unique_ptr<VELKOR::LidarTQ::scene_t> scene_;
     uint64_t filled_ = 0;  // bit r: row r holds this frame's data
+    bool placing_ = false;  // this frame's points are placed with recipe_
+    raw_point_recipe recipe_;
 };
 
 }  // namespace TQZ

@@ -91,31 +91,36 @@ void StreamPipeline::halt()
     packet_queue_.clear();
 }
 
-bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene)
+bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed)
 {
-    ScenePtr ready;
-    if (!frame_queue_.pop(ready) || !ready) {
+    ReadyScene ready;
+    if (!frame_queue_.pop(ready) || !ready.scene) {
         return false;
     }
-    hand_over(ready, scene);
+    hand_over(ready, scene, placed);
     return true;
 }
 
-bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout)
+bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
+                                const raw_point_recipe** placed)
 {
-    ScenePtr ready;
-    if (!frame_queue_.pop_for(ready, timeout) || !ready) {
+    ReadyScene ready;
+    if (!frame_queue_.pop_for(ready, timeout) || !ready.scene) {
         return false;
     }
-    hand_over(ready, scene);
+    hand_over(ready, scene, placed);
     return true;
 }
 
 // The caller gets the ready scene's storage; its own goes to the pool.
-void StreamPipeline::hand_over(ScenePtr& ready, VELKOR::LidarTQ::scene_t& scene)
+void StreamPipeline::hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed)
 {
-    std::swap(scene, *ready);
-    scene_pool_.give(std::move(ready));
+    std::swap(scene, *ready.scene);
+    scene_pool_.give(std::move(ready.scene));
+    if (placed != nullptr) {
+        handed_recipe_ = ready.recipe;
+        *placed = ready.placed ? &handed_recipe_ : nullptr;
+    }
 }
 
 VELKOR::SESSION_STATS_T StreamPipeline::stats() const
@@ -177,7 +182,7 @@ bool StreamPipeline::wait_datagram(ByteVector& datagram)
 void StreamPipeline::worker_loop()
 {
     FrameAssembler assembler = make_assembler();
-    SceneBuilder builder(scene_pool_);
+    SceneBuilder builder(scene_pool_, &recipes_);
     ByteVector datagram;
     while (running_) {
         if (!wait_datagram(datagram)) {
@@ -208,17 +213,18 @@ void StreamPipeline::publish(const Frame& frame)
     if (!frame) {
         return;
     }
-    ScenePtr scene = scene_pool_.take();
-    fill_scene(*frame, *scene);
-    publish_scene(std::move(scene));
+    ReadyScene ready;
+    ready.scene = scene_pool_.take();
+    fill_scene(*frame, *ready.scene);
+    publish_scene(std::move(ready));
 }
 
-void StreamPipeline::publish_scene(ScenePtr scene)
+void StreamPipeline::publish_scene(ReadyScene ready)
 {
-    if (!scene) {
+    if (!ready.scene) {
         return;
     }
-    if (frame_queue_.push(std::move(scene))) {
+    if (frame_queue_.push(std::move(ready))) {
         frames_dropped_.fetch_add(1, std::memory_order_relaxed);
     }
     // Counted last, with release: whoever reads this count (stats) also sees

@@ -10,6 +10,7 @@
 #include "datagram_encoder.hpp"
 #include "frame_feed.hpp"
 #include "loopback.hpp"
+#include "processing/processing_chain.hpp"
 #include "recording/logger.hpp"
 #include "recording_files.hpp"
 #include "session/device_session.hpp"
@@ -264,6 +265,54 @@ TEST_F(StreamWorker, ScenesFilledRowByRowEqualFillSceneOfTheWholeFrame)
                               expected.pointcloud.size() * sizeof(VELKOR::LidarTQ::point_t)),
                   0)
             << n;
+    }
+}
+
+// With processing off the worker places each point while it fills the scene,
+// and the chain then only subtracts the global offset: the scene must carry
+// the bits the whole chain gives it. A recipe the chain no longer has (the
+// offset changed meanwhile) must fall back to the whole chain.
+TEST(ScenePoints, PlacedAheadEqualTheChainsPointsAndAStaleRecipeIsNotTrusted)
+{
+    TQZ::processing_chain chain;
+    chain.set_signal_data_processing(false);
+    TQZ::raw_point_recipe recipe;
+    ASSERT_TRUE(chain.raw_recipe(recipe));
+    ASSERT_NE(recipe.offset_ns, 0.0f);  // the compiled-in offset takes part
+    TQZ::raw_point_recipe stale = recipe;
+    stale.offset_ns += 1.0f;
+
+    const Datagrams rows = encode_frame(make_synthetic_frame(3, 7, 1, 192));
+    std::atomic<uint64_t> mask{0};
+    TQZ::FrameAssembler assembler(mask);
+    const TESTSUPPORT::FeedResult fed = TESTSUPPORT::feed(assembler, rows);
+    ASSERT_EQ(fed.frames.size(), 1u);
+    TQZ::scene_t expected;
+    TQZ::fill_scene(*fed.frames[0], expected);
+    chain.run(expected);
+
+    for (const TQZ::raw_point_recipe& used : {recipe, stale}) {
+        TQZ::ScenePool pool(1);
+        TQZ::PointRecipeBox box;
+        box.set(&used);
+        TQZ::SceneBuilder builder(pool, &box);
+        std::atomic<uint64_t> mask2{0};
+        TQZ::FrameAssembler live(mask2);
+        TQZ::ReadyScene ready;
+        for (const auto& row : rows) {
+            if (live.feed(row.data(), row.size()) != TQZ::FrameAssembler::Result::dropped) {
+                builder.row_stored(live.range(), TQZ::DatagramView(row.data(), row.size()).slot());
+            }
+        }
+        ready = builder.finish(live.range());
+        ASSERT_TRUE(ready.scene && ready.placed);
+        chain.run(*ready.scene, &ready.recipe);
+        EXPECT_EQ(ready.scene->depth, expected.depth);
+        ASSERT_EQ(ready.scene->pointcloud.size(), expected.pointcloud.size());
+        EXPECT_EQ(std::memcmp(ready.scene->pointcloud.data(), expected.pointcloud.data(),
+                              expected.pointcloud.size() * sizeof(VELKOR::LidarTQ::point_t)),
+                  0)
+            << (used == recipe ? "placed ahead" : "stale recipe");
     }
 }
 
