@@ -26,19 +26,19 @@ public:
     // True when the oldest element was discarded to make room.
     bool push(const T& value)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         const bool discarded = make_room();
         elements_.push_back(value);
-        wake_one();
+        wake_one(lock);
         return discarded;
     }
 
     bool push(T&& value)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         const bool discarded = make_room();
         elements_.push_back(std::move(value));
-        wake_one();
+        wake_one(lock);
         return discarded;
     }
 
@@ -47,12 +47,12 @@ public:
     // number of elements queued after the push.
     bool push_batched(T&& value, std::size_t wake_depth, std::size_t& depth)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         const bool discarded = make_room();
         elements_.push_back(std::move(value));
         depth = elements_.size();
         if (depth >= wake_depth) {
-            wake_one();
+            wake_one(lock);
         }
         return discarded;
     }
@@ -135,9 +135,13 @@ private:
         return result;
     }
 
-    void wake_one()
+    // Wakes a waiting consumer after letting go of the lock, so that it does
+    // not wake only to wait for the lock the producer still holds.
+    void wake_one(std::unique_lock<std::mutex>& lock)
     {
-        if (waiters_ > 0) {
+        const bool waiting = waiters_ > 0;
+        lock.unlock();
+        if (waiting) {
             ready_.notify_one();
         }
     }

@@ -19,17 +19,22 @@ constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 // A row before its frame's last gives the worker nothing to publish: it is
 // queued without waking the worker, which then takes a few rows per wake-up
 // instead of one. The frame's last row, anything that is no row, and a
-// backlog of this many rows wake it; so does the last row but one, so that
+// backlog of kRowsPerWake rows wake it; so does the last row but one, so that
 // the worker has decoded and filled every other row when the last comes and
-// the scene is ready one row's work after the last row arrives.
+// the scene is ready one row's work after the last row arrives. In a frame's
+// last rows a shorter backlog wakes it: rows that come in bursts (a sensor
+// may send a few at once) then leave at most a burst to work through when
+// the last row arrives.
 constexpr std::size_t kRowsPerWake = 16;
+constexpr std::size_t kRowsPerWakeNearTheEnd = 4;
+constexpr int kFrameEndRows = 8;
 
 std::size_t wake_depth_of(const VELKOR::RowDatagram& row)
 {
     if (!row.is_row() || row.ends_frame() || row.slot() + 2 == row.slots()) {
         return 1;
     }
-    return kRowsPerWake;
+    return row.slot() + kFrameEndRows >= row.slots() ? kRowsPerWakeNearTheEnd : kRowsPerWake;
 }
 
 }  // namespace
