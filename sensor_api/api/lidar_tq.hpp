@@ -123,7 +123,9 @@ public:
 
     /// Takes the oldest assembled frame's raw scene, which the stream worker
     /// filled as the frame's rows arrived, then runs the processing chain
-    /// over it on the calling thread (a few ms). The ready scene's storage
+    /// over it on the calling thread (a few ms; with processing off the
+    /// worker has already placed the points, and only the global offset is
+    /// left, some microseconds). The ready scene's storage
     /// is exchanged with `scene`'s: the vectors `scene` held before go back
     /// to the session, which fills them with later frames (pointers into a
     /// scene's vectors do not outlive its next get_scene or wait_scene).
