@@ -21,20 +21,21 @@ constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 // instead of one. The frame's last row, anything that is no row, and a
 // backlog of kRowsPerWake rows wake it; so does the last row but one, so that
 // the worker has decoded and filled every other row when the last comes and
-// the scene is ready one row's work after the last row arrives. In a frame's
-// last rows a shorter backlog wakes it: rows that come in bursts (a sensor
-// may send a few at once) then leave at most a burst to work through when
-// the last row arrives.
+// the scene is ready one row's work after the last row arrives. Towards a
+// frame's end shorter backlogs wake it, and each of the last four rows does:
+// rows that come in bursts (a sensor may send a few at once) are then worked
+// through while the rest of the burst arrives, rather than after it.
 constexpr std::size_t kRowsPerWake = 16;
 constexpr std::size_t kRowsPerWakeNearTheEnd = 4;
-constexpr int kFrameEndRows = 8;
+constexpr int kNearTheEndRows = 8;
+constexpr int kLastRows = 4;
 
 std::size_t wake_depth_of(const VELKOR::RowDatagram& row)
 {
-    if (!row.is_row() || row.ends_frame() || row.slot() + 2 == row.slots()) {
+    if (!row.is_row() || row.slot() + kLastRows >= row.slots()) {
         return 1;
     }
-    return row.slot() + kFrameEndRows >= row.slots() ? kRowsPerWakeNearTheEnd : kRowsPerWake;
+    return row.slot() + kNearTheEndRows >= row.slots() ? kRowsPerWakeNearTheEnd : kRowsPerWake;
 }
 
 }  // namespace
