@@ -244,6 +244,7 @@ public:
         out["frames_dropped"] = s.frames_dropped;
         out["deepest_packet_queue"] = s.deepest_packet_queue;
         out["recording_failed"] = s.recording_failed;
+        out["bytes_received"] = s.bytes_received;
         return out;
     }
 

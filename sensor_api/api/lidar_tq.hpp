@@ -44,6 +44,8 @@ struct SESSION_STATS_T {
     /// file failed (disk full, I/O error); last_error() then says why. The
     /// file keeps every record written whole.
     uint64_t recording_failed = 0;
+    /// Bytes of the datagrams counted in datagrams_received.
+    uint64_t bytes_received = 0;
 };
 
 /// Handle to one TQ-Z sensor: connect, stream, take processed scenes, settings,

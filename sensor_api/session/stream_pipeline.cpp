@@ -133,6 +133,7 @@ VELKOR::SESSION_STATS_T StreamPipeline::stats() const
 {
     VELKOR::SESSION_STATS_T out;
     out.datagrams_received = datagrams_received_.load();
+    out.bytes_received = bytes_received_.load();
     out.emb_crc_errors = flag_counts_.emb_crc_errors.load();
     out.act_crc_errors = flag_counts_.act_crc_errors.load();
     out.slot_losses = slot_losses_.load();
@@ -145,6 +146,7 @@ VELKOR::SESSION_STATS_T StreamPipeline::stats() const
 void StreamPipeline::reset_stats()
 {
     datagrams_received_ = 0;
+    bytes_received_ = 0;
     flag_counts_.emb_crc_errors = 0;
     flag_counts_.act_crc_errors = 0;
     slot_losses_ = 0;
@@ -164,6 +166,7 @@ void StreamPipeline::receive(const uint8_t* data, std::size_t length)
     std::size_t depth = 0;
     packet_queue_.push_batched(ByteVector(data, data + length), wake_depth, depth);
     datagrams_received_.fetch_add(1, std::memory_order_relaxed);
+    bytes_received_.fetch_add(length, std::memory_order_relaxed);
     if (depth > deepest_packet_queue_.load(std::memory_order_relaxed)) {
         deepest_packet_queue_.store(depth, std::memory_order_relaxed);
     }

@@ -125,6 +125,7 @@ private:
     std::atomic<uint64_t> slot_mask_{0};
 
     std::atomic<uint64_t> datagrams_received_{0};
+    std::atomic<uint64_t> bytes_received_{0};
     std::atomic<uint64_t> slot_losses_{0};
     std::atomic<uint64_t> frames_published_{0};
     std::atomic<uint64_t> frames_dropped_{0};

@@ -84,4 +84,4 @@ def test_settings_round_trip():
         assert "PL_Reg" in document
         sensor.apply_settings(document)
         sensor.save_settings()
-        assert set(sensor.stats()) >= {"datagrams_received", "frames_published", "frames_dropped"}
+        assert set(sensor.stats()) >= {"datagrams_received", "bytes_received", "frames_published", "frames_dropped"}

@@ -138,6 +138,11 @@ TEST_F(StreamWorker, StatsCountTheStream)
     ASSERT_TRUE(loopback::wait_for([&] { return session.stats().frames_published == 5; }, std::chrono::seconds(10)));
     const VELKOR::SESSION_STATS_T stats = session.stats();
     EXPECT_EQ(stats.datagrams_received, datagrams.size());
+    std::size_t bytes = 0;
+    for (const auto& d : datagrams) {
+        bytes += d.size();
+    }
+    EXPECT_EQ(stats.bytes_received, bytes);
     EXPECT_EQ(stats.emb_crc_errors, 1u);
     EXPECT_EQ(stats.act_crc_errors, 56u * 2u);
     EXPECT_EQ(stats.slot_losses, 1u);
@@ -147,6 +152,7 @@ TEST_F(StreamWorker, StatsCountTheStream)
 
     session.reset_stats();
     EXPECT_EQ(session.stats().datagrams_received, 0u);
+    EXPECT_EQ(session.stats().bytes_received, 0u);
 }
 
 // A flagged pixel block costs its own columns only, whichever row it is in:

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "main_window/main_window.hpp"
+#include "panels/status_strip.hpp"
 #include "panels/tool_playbar.hpp"
 #include "views/viewer_image.hpp"
 
@@ -66,6 +67,7 @@ struct Measure {
     double fps = 0;
     double cpu = 0;  // share of one core
     int frames = 0;
+    QString status;  // the status strip at the end
 };
 
 // Shows the simulator's stream in a MainWindow for `seconds` after the first
@@ -92,6 +94,7 @@ Measure run_stream(int port, double seconds) {
     m.frames = static_cast<int>(shown.size() - first);
     if (m.frames >= 2)
         m.fps = (m.frames - 1) / ((shown.back() - shown[first]) / 1e9);
+    m.status = w.status()->text();
     return m;
 }
 
@@ -229,6 +232,8 @@ private slots:
             // frames, so only a never-faster, still-moving display is required.
             QVERIFY(m.fps < fps * 1.1);
             QVERIFY(m.fps > fps * 0.25);
+            // The data rate of a live link comes from the session's byte count.
+            QVERIFY2(!m.status.contains("Data - MB/s"), qPrintable(m.status));
         }
     }
 

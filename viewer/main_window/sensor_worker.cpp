@@ -222,7 +222,9 @@ void sensor_worker::update_rates(bool force) {
     const uint64_t published = now.frames_published - last_stats_.frames_published;
     const uint64_t datagrams = now.datagrams_received - last_stats_.datagrams_received;
     const uint64_t lost = now.slot_losses - last_stats_.slot_losses;
+    const uint64_t bytes = now.bytes_received - last_stats_.bytes_received;
     rates_t r;
+    r.megabytes_per_s = static_cast<double>(bytes) / s / 1e6;
     r.sensor_fps = static_cast<double>(published > 0 ? published : scenes_ - last_scenes_) / s;
     if (datagrams + lost > 0)
         r.loss_percent = 100.0 * static_cast<double>(lost) / static_cast<double>(datagrams + lost);
