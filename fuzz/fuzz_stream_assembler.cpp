@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     TQZ::processing_chain& chain = chains[raw ? 1 : 0];
     TQZ::raw_point_recipe recipe;
     TQZ::PointRecipeBox recipes;
-    recipes.set(chain.raw_recipe(recipe) ? &recipe : nullptr);
+    recipes.set(chain.raw_recipe(recipe) ? std::optional<TQZ::raw_point_recipe>(recipe) : std::nullopt);
 
     std::atomic<uint64_t> slot_mask{0};
     TQZ::FrameAssembler assembler(slot_mask);
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
                     std::abort();
                 }
                 chain.run(scene);
-                chain.run(*built.scene, built.placed ? &built.recipe : nullptr);
+                chain.run(*built.scene, built.placed ? &*built.placed : nullptr);
                 if (!same_scene(*built.scene, scene)) {
                     std::abort();
                 }

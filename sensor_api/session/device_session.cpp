@@ -91,7 +91,7 @@ bool DeviceSession::stop()
 // caller's thread, which also reads the process-wide processing switch.
 bool DeviceSession::get_scene(scene_t& scene)
 {
-    const raw_point_recipe* placed = nullptr;
+    std::optional<raw_point_recipe> placed;
     if (!stream_.take_scene(scene, &placed)) {
         return false;
     }
@@ -101,7 +101,7 @@ bool DeviceSession::get_scene(scene_t& scene)
 
 bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
-    const raw_point_recipe* placed = nullptr;
+    std::optional<raw_point_recipe> placed;
     if (!stream_.wait_scene(scene, timeout, &placed)) {
         return false;
     }
@@ -112,11 +112,11 @@ bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout
 // Runs the chain, then tells the worker what it would do to the next raw
 // scenes, so that the worker places their points ahead while it fills them
 // (with processing off, point generation is most of what the chain does).
-void DeviceSession::run_chain(scene_t& scene, const raw_point_recipe* placed)
+void DeviceSession::run_chain(scene_t& scene, const std::optional<raw_point_recipe>& placed)
 {
-    chain_.run(scene, placed);
+    chain_.run(scene, placed ? &*placed : nullptr);
     raw_point_recipe recipe;
-    stream_.set_point_recipe(chain_.raw_recipe(recipe) ? &recipe : nullptr);
+    stream_.set_point_recipe(chain_.raw_recipe(recipe) ? std::optional<raw_point_recipe>(recipe) : std::nullopt);
 }
 
 bool DeviceSession::get_scene(scene_t& scene, int index)

@@ -28,11 +28,11 @@ void print_line(const std::string& text) { VELKOR::LogLine(VELKOR::log_level::in
 bool timed_out(Clock::time_point since, std::chrono::seconds limit) { return Clock::now() - since > limit; }
 
 // How long to wait for a reply so that the wait ends just past the time-out
-// that began at `since`, and never longer than `cap`.
-milliseconds wait_until_past(Clock::time_point since, std::chrono::seconds limit, milliseconds cap)
+// that began at `since`.
+milliseconds wait_until_past(Clock::time_point since, std::chrono::seconds limit)
 {
     const auto left = std::chrono::duration_cast<milliseconds>(since + limit - Clock::now()) + milliseconds(1);
-    return std::max(milliseconds(0), std::min(left, cap));
+    return std::max(milliseconds(0), left);
 }
 
 // Reads the acknowledgement member. Anything but a boolean counts as a
@@ -121,7 +121,7 @@ bool FirmwareUpload::start(const char* path)
     for (;;) {
         nlohmann::json reply;
         bool acknowledged = false;
-        if (link_.wait_reply(reply, wait_until_past(sent_at, reply_timeout_, milliseconds::max())) &&
+        if (link_.wait_reply(reply, wait_until_past(sent_at, reply_timeout_)) &&
             reply.is_object() && reply.contains("firmware_upgrade")) {
             acknowledged = read_ack(reply["firmware_upgrade"]);
             if (!acknowledged) {
@@ -190,7 +190,7 @@ bool FirmwareUpload::wait_start_ack()
     bool acknowledged = false;
     for (;;) {
         ByteVector raw;
-        if (link_.wait_binary_reply(raw, wait_until_past(started, reply_timeout_, milliseconds::max()), cancel_)) {
+        if (link_.wait_binary_reply(raw, wait_until_past(started, reply_timeout_), cancel_)) {
             acknowledged = fw_is_ack(parse_fw_reply(raw.data(), raw.size()));
         }
         if (timed_out(started, reply_timeout_)) {

@@ -9,6 +9,9 @@ namespace {
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// A pixel outside the direction tables has no direction: angle 0.
+constexpr direction_sines kNoDirection{1.0, 0.0, 1.0, 0.0};
+
 // The images' size for a frame: its rows, and row 0's ambient and pixel counts.
 struct scene_shape {
     std::size_t rows = 0;
@@ -66,8 +69,7 @@ void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELK
         scene.depth[at] = depth;
         scene.intensity[at] = intensity;
 
-        // The tables cover 56 x 192 pixels; a pixel outside them has no
-        // direction (angle 0: cosine 1, sine 0).
+        // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
         VELKOR::LidarTQ::point_t point;
         const bool in_table = r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols);
         if (in_table) {
@@ -75,7 +77,6 @@ void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELK
             point.elevation = directions.elevation[r * kTableCols + j];
         }
         if (recipe != nullptr) {
-            static const direction_sines kNoDirection{1.0, 0.0, 1.0, 0.0};
             const direction_sines& s = in_table ? (*sines)[r * kTableCols + j] : kNoDirection;
             place_point(point, depth - recipe->offset_ns, recipe->half_light_speed, s.cos_elevation, s.sin_elevation,
                         s.cos_azimuth, s.sin_azimuth, intensity);
@@ -116,20 +117,16 @@ void ScenePool::give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene)
     }
 }
 
-void PointRecipeBox::set(const raw_point_recipe* recipe)
+void PointRecipeBox::set(const std::optional<raw_point_recipe>& recipe)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    set_ = recipe != nullptr;
-    if (recipe != nullptr) {
-        recipe_ = *recipe;
-    }
+    recipe_ = recipe;
 }
 
-bool PointRecipeBox::get(raw_point_recipe& out) const
+std::optional<raw_point_recipe> PointRecipeBox::get() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    out = recipe_;
-    return set_;
+    return recipe_;
 }
 
 void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
@@ -140,13 +137,13 @@ void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
         }
         size_scene(shape_of(frame), *scene_);
         filled_ = 0;
-        placing_ = recipes_ != nullptr && recipes_->get(recipe_);
+        placing_ = recipes_ != nullptr ? recipes_->get() : std::nullopt;
     }
     // Rows beyond those a frame can hold are never stored.
     if (!scene_ || slot >= frame.rows.size() || slot >= static_cast<std::size_t>(FrameAssembler::kMaxRows)) {
         return;
     }
-    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_, placing_ ? &recipe_ : nullptr);
+    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_, placing_ ? &*placing_ : nullptr);
     filled_ |= uint64_t{1} << slot;
 }
 
@@ -159,13 +156,12 @@ ReadyScene SceneBuilder::finish(const _TQ_RANGE_T& frame)
     const scene_shape shape = shape_of(frame);
     for (std::size_t r = 0; r < shape.rows; ++r) {
         if (r >= static_cast<std::size_t>(FrameAssembler::kMaxRows) || (filled_ & (uint64_t{1} << r)) == 0) {
-            fill_row(frame.rows[r], r, shape, *scene_, placing_ ? &recipe_ : nullptr);
+            fill_row(frame.rows[r], r, shape, *scene_, placing_ ? &*placing_ : nullptr);
         }
     }
     filled_ = 0;
     ready.scene = std::move(scene_);
     ready.placed = placing_;
-    ready.recipe = recipe_;
     return ready;
 }
 

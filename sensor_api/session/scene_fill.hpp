@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "api/lidar_tq.hpp"
@@ -41,22 +42,20 @@ private:
 // once per frame.
 class PointRecipeBox {
 public:
-    // Null: place no points (the chain does more than the raw recipe).
-    void set(const raw_point_recipe* recipe);
-    bool get(raw_point_recipe& out) const;
+    // None: place no points (the chain does more than the raw recipe).
+    void set(const std::optional<raw_point_recipe>& recipe);
+    std::optional<raw_point_recipe> get() const;
 
 private:
     mutable std::mutex mutex_;
-    bool set_ = false;
-    raw_point_recipe recipe_;
+    std::optional<raw_point_recipe> recipe_;
 };
 
 // A filled scene on its way to the caller, with the recipe its points were
 // placed with, if any.
 struct ReadyScene {
     std::unique_ptr<VELKOR::LidarTQ::scene_t> scene;
-    bool placed = false;
-    raw_point_recipe recipe;
+    std::optional<raw_point_recipe> placed;
 };
 
 // Fills a scene row by row while its frame is assembled, so that a complete
@@ -86,8 +85,7 @@ private:
     const PointRecipeBox* recipes_;
     std::unique_ptr<VELKOR::LidarTQ::scene_t> scene_;
     uint64_t filled_ = 0;  // bit r: row r holds this frame's data
-    bool placing_ = false;  // this frame's points are placed with recipe_
-    raw_point_recipe recipe_;
+    std::optional<raw_point_recipe> placing_;  // the recipe this frame's points are placed with, if any
 };
 
 }  // namespace TQZ

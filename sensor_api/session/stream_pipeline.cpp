@@ -97,7 +97,7 @@ void StreamPipeline::halt()
     packet_queue_.clear();
 }
 
-bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed)
+bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed)
 {
     ReadyScene ready;
     if (!frame_queue_.pop(ready) || !ready.scene) {
@@ -108,7 +108,7 @@ bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, const raw_point
 }
 
 bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
-                                const raw_point_recipe** placed)
+                                std::optional<raw_point_recipe>* placed)
 {
     ReadyScene ready;
     if (!frame_queue_.pop_for(ready, timeout) || !ready.scene) {
@@ -119,13 +119,13 @@ bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::mi
 }
 
 // The caller gets the ready scene's storage; its own goes to the pool.
-void StreamPipeline::hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed)
+void StreamPipeline::hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene,
+                               std::optional<raw_point_recipe>* placed)
 {
     std::swap(scene, *ready.scene);
     scene_pool_.give(std::move(ready.scene));
     if (placed != nullptr) {
-        handed_recipe_ = ready.recipe;
-        *placed = ready.placed ? &handed_recipe_ : nullptr;
+        *placed = ready.placed;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "api/lidar_tq.hpp"
@@ -56,14 +57,14 @@ public:
     // The oldest ready raw scene, at once or waiting up to `timeout`: its
     // storage is swapped into `scene`, whose old storage the worker fills
     // again later. False (scene untouched) when none is ready.
-    // `placed` (when given) is set to the recipe the scene's points were
-    // placed with, or to null when none were (see SceneBuilder).
-    bool take_scene(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed = nullptr);
+    // `placed` (when given) gets the recipe the scene's points were placed
+    // with, or none (see SceneBuilder).
+    bool take_scene(VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed = nullptr);
     bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
-                    const raw_point_recipe** placed = nullptr);
-    // The recipe the worker places the points of the next frames with; null
-    // for none. The thread that runs the session's chain sets it.
-    void set_point_recipe(const raw_point_recipe* recipe) { recipes_.set(recipe); }
+                    std::optional<raw_point_recipe>* placed = nullptr);
+    // The recipe the worker places the points of the next frames with, or
+    // none. The thread that runs the session's chain sets it.
+    void set_point_recipe(const std::optional<raw_point_recipe>& recipe) { recipes_.set(recipe); }
     // Fills a scene from `frame` on the calling thread and queues it as the
     // worker queues its own (replay, tests).
     void publish(const Frame& frame);
@@ -102,13 +103,11 @@ private:
     using ScenePtr = std::unique_ptr<VELKOR::LidarTQ::scene_t>;
     // Queues a ready scene for the caller, counting one that pushes out an untaken one.
     void publish_scene(ReadyScene ready);
-    void hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe** placed);
+    void hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed);
 
     // Ready scenes: the oldest is dropped (and counted) when a fourth comes.
     VELKOR::BoundedQueue<ReadyScene> frame_queue_{3};
     PointRecipeBox recipes_;
-    // The recipe of the scene last handed to the caller; `placed` points here.
-    raw_point_recipe handed_recipe_;
     // Storage for the scenes to come: one being filled, three queued, one
     // the caller gave back, one the replay fills.
     ScenePool scene_pool_{6};
