@@ -29,7 +29,7 @@ done
 exec 9> /var/lock/velkor-debian-packages.lock
 flock -w 600 9
 for package in "${packages[@]}"; do
-    if dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q 'ok installed'; then
+    if grep -q 'ok installed' <<< "$(dpkg-query -W -f='${Status}' "$package" 2> /dev/null)"; then
         skip "$package is installed already; not touching it"
     fi
 done
@@ -74,9 +74,12 @@ echo "== apt-get install ${packages[*]}"
 apt-get install "${apt_options[@]}" --no-install-recommends "${debs[@]}" > "$work/install.log" 2>&1 ||
     { cat "$work/install.log" >&2; exit 1; }
 
-# The build tree's programs keep loading the build tree's libraries.
-ldd "$build/tools/tqz" | grep -q "libvelkor_tq.so.1 => $build/" ||
-    { echo "build/tools/tqz loads an installed libvelkor_tq" >&2; ldd "$build/tools/tqz" >&2; exit 1; }
+# The build tree's programs keep loading the build tree's libraries. ldd's
+# output is read whole first: under pipefail, grep -q leaving the pipe early
+# would fail the check with ldd's SIGPIPE.
+libraries=$(ldd "$build/tools/tqz")
+grep -q "libvelkor_tq.so.1 => $build/" <<< "$libraries" ||
+    { echo "build/tools/tqz loads an installed libvelkor_tq" >&2; echo "$libraries" >&2; exit 1; }
 
 echo "== programs from /usr/bin"
 unset LD_LIBRARY_PATH
