@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -278,18 +279,20 @@ TEST(SimReplayEndToEnd, SessionReceivesTheRecordedScenes)
     const auto start = std::chrono::steady_clock::now();
     auto last_arrival = start;
     VELKOR::LidarTQ::scene_t scene;
+    // Once the simulator has sent the whole file, a second without a scene
+    // ends the wait: a slow worker (a loaded machine, TSan) may still be
+    // working through the last frames' rows when the sending ends.
+    std::optional<std::chrono::steady_clock::time_point> sent_all;
     while (static_cast<int>(live.size()) < kFrames && std::chrono::steady_clock::now() < start + 10s) {
-        if (lidar.get_scene(scene)) {
+        if (lidar.wait_scene(scene, 100ms)) {
             live.push_back(scene.depth);
             last_arrival = std::chrono::steady_clock::now();
         } else if (!sim.streaming() && sim.frames_sent() == static_cast<uint64_t>(kFrames)) {
-            std::this_thread::sleep_for(50ms); // the last rows may still be on their way
-            while (lidar.get_scene(scene)) {
-                live.push_back(scene.depth);
+            const auto now = std::chrono::steady_clock::now();
+            sent_all = sent_all.value_or(now);
+            if (now - std::max(*sent_all, last_arrival) > 1s) {
+                break;
             }
-            break;
-        } else {
-            std::this_thread::sleep_for(1ms);
         }
     }
     EXPECT_TRUE(lidar.stop());
