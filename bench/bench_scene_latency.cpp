@@ -42,9 +42,8 @@ int64_t now_ns()
 }
 
 // Stamps the arrival of every frame's last row and notes its frame
-// sequence, then hands the datagram on.
+// sequence (the pipeline shows it every datagram before queueing it).
 struct LastRowStamp {
-    TQZ::StreamPipeline* pipeline = nullptr;
     std::atomic<int64_t> last_row_ns{0};
     std::atomic<uint32_t> last_row_sequence{0};
 
@@ -58,7 +57,6 @@ struct LastRowStamp {
             self->last_row_sequence.store(sequence, std::memory_order_relaxed);
             self->last_row_ns.store(now_ns(), std::memory_order_release);
         }
-        TQZ::StreamPipeline::receive_callback(self->pipeline, data, length);
     }
 };
 
@@ -79,14 +77,13 @@ void BM_Scene_Latency(benchmark::State& state)
     const bool processing = state.range(1) != 0;
     VELKOR::SIM::SimSensor sim(options);
     TQZ::DeviceSession session;
+    LastRowStamp stamp;
+    session.stream().set_receive_callback(&LastRowStamp::callback, &stamp);
     if (!sim.start() || !session.connect({"127.0.0.1", sim.port()}, {"127.0.0.1", 0})) {
         state.SkipWithError("simulator or connect failed");
         return;
     }
     session.chain().set_signal_data_processing(processing);
-    LastRowStamp stamp;
-    stamp.pipeline = &session.stream();
-    session.stream().set_receive_callback(&LastRowStamp::callback, &stamp);
     session.run();
 
     VELKOR::LidarTQ::scene_t scene;

@@ -68,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
                     built.scene->intensity != scene.intensity) {
                     std::abort();
                 }
-                if (!built.placed && !same_scene(*built.scene, scene)) {
+                if (!built.points.placed && !built.points.directions_left && !same_scene(*built.scene, scene)) {
                     std::abort();
                 }
                 chain.run(scene);
-                chain.run(*built.scene, built.placed ? &*built.placed : nullptr);
+                chain.run(*built.scene, built.points);
                 if (!same_scene(*built.scene, scene)) {
                     std::abort();
                 }

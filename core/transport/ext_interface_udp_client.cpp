@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <system_error>
 
@@ -44,6 +45,10 @@ public:
     asio::ip::udp::endpoint remote;
     iovec slots[kBatch] = {};
     mmsghdr messages[kBatch] = {};
+    // With a sink: each message goes to a lent buffer first, and the rest of
+    // a longer datagram to the slot's own memory.
+    ExtInterface_UDP_client::DatagramSink* sink = nullptr;
+    iovec sink_parts[kBatch][2] = {};
 };
 
 namespace {
@@ -134,18 +139,43 @@ bool ExtInterface_UDP_client::write(char* data, unsigned int length)
 
 bool ExtInterface_UDP_client::is_running() { return handler_->running; }
 
+void ExtInterface_UDP_client::set_datagram_sink(DatagramSink* sink) { handler_->sink = sink; }
+
 bool ExtInterface_UDP_client::is_connected() { return handler_->socket.is_open(); }
+
+namespace {
+
+// A buffer of `bytes` left uninitialised: it is received or copied into.
+std::unique_ptr<uint8_t[]> raw_buffer(std::size_t bytes) { return std::unique_ptr<uint8_t[]>(new uint8_t[bytes]); }
+
+}  // namespace
 
 void ExtInterface_UDP_client::receive_thread_process()
 {
     auto& h = *handler_;
     const int fd = h.socket.native_handle();
+    // Read once: the sink is set before connect and stays for this thread.
+    DatagramSink* const sink = h.sink;
+    std::unique_ptr<uint8_t[]> lent[kBatch];
     while (h.running) {
         for (unsigned k = 0; k < kBatch; ++k) {
             h.messages[k].msg_hdr = msghdr{};
-            h.messages[k].msg_hdr.msg_iov = &h.slots[k];
-            h.messages[k].msg_hdr.msg_iovlen = 1;
             h.messages[k].msg_len = 0;
+            if (sink == nullptr) {
+                h.messages[k].msg_hdr.msg_iov = &h.slots[k];
+                h.messages[k].msg_hdr.msg_iovlen = 1;
+                continue;
+            }
+            if (!lent[k]) {
+                lent[k] = sink->lend_buffer();
+                if (!lent[k]) {
+                    lent[k] = raw_buffer(kSinkBufferBytes);
+                }
+            }
+            h.sink_parts[k][0] = {lent[k].get(), kSinkBufferBytes};
+            h.sink_parts[k][1] = {h.slots[k].iov_base, HandleUdpClient::kSlotBytes - kSinkBufferBytes};
+            h.messages[k].msg_hdr.msg_iov = h.sink_parts[k];
+            h.messages[k].msg_hdr.msg_iovlen = 2;
         }
         // Blocks for the first datagram, then takes what else is queued.
         const int count = ::recvmmsg(fd, h.messages, kBatch, MSG_WAITFORONE, nullptr);
@@ -156,8 +186,20 @@ void ExtInterface_UDP_client::receive_thread_process()
             continue;
         }
         for (int k = 0; k < count && h.running; ++k) {
-            if (h.messages[k].msg_len > 0) {
-                received(static_cast<char*>(h.slots[k].iov_base), h.messages[k].msg_len);
+            const std::size_t length = h.messages[k].msg_len;
+            if (length == 0) {
+                continue;
+            }
+            if (sink == nullptr) {
+                received(static_cast<char*>(h.slots[k].iov_base), static_cast<unsigned int>(length));
+            } else if (length <= kSinkBufferBytes) {
+                sink->deliver({std::move(lent[k]), length});
+            } else {
+                // Longer than a lent buffer: joined into one of its own.
+                std::unique_ptr<uint8_t[]> whole = raw_buffer(length);
+                std::memcpy(whole.get(), lent[k].get(), kSinkBufferBytes);
+                std::memcpy(whole.get() + kSinkBufferBytes, h.slots[k].iov_base, length - kSinkBufferBytes);
+                sink->deliver({std::move(whole), length});
             }
         }
     }

@@ -162,7 +162,8 @@ struct row_work {
 // same bits.
 VELKOR_HOT_PASS bool depth_completion_points::process(scene_t& scene, const module_depth_completion& completion,
                                                       const module_gen_pointcloud& points,
-                                                      const pixel_corrections* corrections)
+                                                      const pixel_corrections* corrections,
+                                                      const point_t* measured)
 {
     // Exactly the scenes on which completion succeeds and point generation
     // then has a full cloud; anything unusual goes the module-by-module way.
@@ -203,9 +204,9 @@ VELKOR_HOT_PASS bool depth_completion_points::process(scene_t& scene, const modu
             w.depth[1][c] = old_depth[c];
             w.intensity[1][c] = old_intensity[c];
         }
-        const point_t* old_points = scene.pointcloud.data() + old_base;
+        const point_t* old_points = (measured != nullptr ? measured : scene.pointcloud.data()) + old_base;
         // Widened row r starts before old row r ends only for the first row.
-        if (r * width < old_base + cols) {
+        if (measured == nullptr && r * width < old_base + cols) {
             std::memcpy(row.measured, old_points, cols * sizeof(point_t));
             old_points = row.measured;
         }
@@ -286,11 +287,11 @@ VELKOR_HOT_PASS bool depth_completion_points::process(scene_t& scene, const modu
     // New directions (the first frame, other tables, or a caller's own
     // angles): remember them for the next frame.
     if (stale) {
-        std::vector<point_t> measured(old_count);
+        std::vector<point_t> centres(old_count);
         for (size_t i = 0; i < old_count; ++i) {
-            measured[i] = scene.pointcloud[kKinds * i + 1];
+            centres[i] = scene.pointcloud[kKinds * i + 1];
         }
-        table_.publish(make_table(measured.data(), rows, cols));
+        table_.publish(make_table(centres.data(), rows, cols));
     }
     return true;
 }

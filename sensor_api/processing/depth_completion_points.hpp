@@ -25,9 +25,11 @@ public:
     // columns) and returns true; returns false, with the scene untouched,
     // for any other scene, which then goes through the modules one by one.
     // With `corrections`, each row is corrected first as it is reached
-    // (the caller has found that all four corrections apply).
+    // (the caller has found that all four corrections apply). With
+    // `measured`, the scene's points before widening are those (rows x cols
+    // of them), and the scene's own are not read.
     bool process(scene_t& scene, const module_depth_completion& completion, const module_gen_pointcloud& points,
-                 const pixel_corrections* corrections);
+                 const pixel_corrections* corrections, const VELKOR::LidarTQ::point_t* measured = nullptr);
 
     // Rows wider than this (the sensor's 192) take the module-by-module path.
     static constexpr int32_t kMaxCols = 192;

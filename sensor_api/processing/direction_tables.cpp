@@ -87,4 +87,18 @@ const std::vector<direction_sines>& direction_table_sines()
     return sines;
 }
 
+const std::vector<VELKOR::LidarTQ::point_t>& direction_table_points()
+{
+    static const std::vector<VELKOR::LidarTQ::point_t> points = [] {
+        const direction_table_set& tables = direction_tables();
+        std::vector<VELKOR::LidarTQ::point_t> out(static_cast<std::size_t>(kTableRows) * kTableCols);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i].azimuth = tables.azimuth[i];
+            out[i].elevation = tables.elevation[i];
+        }
+        return out;
+    }();
+    return points;
+}
+
 }  // namespace TQZ

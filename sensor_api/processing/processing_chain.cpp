@@ -1,5 +1,6 @@
 #include "processing/processing_chain.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cfloat>
 #include <cmath>
@@ -39,7 +40,24 @@ void processing_chain::follow_processing_switch()
     }
 }
 
-void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
+void processing_chain::run(VELKOR::LidarTQ::scene_t& scene) { run_steps(scene, nullptr); }
+
+void processing_chain::run(VELKOR::LidarTQ::scene_t& scene, const worker_points& points)
+{
+    if (points.directions_left) {
+        run_steps(scene, &direction_table_points());
+        return;
+    }
+    raw_point_recipe recipe;
+    if (points.placed && raw_recipe(recipe) && recipe == *points.placed) {
+        global_offset->process(scene);
+        return;
+    }
+    run(scene);
+}
+
+void processing_chain::run_steps(VELKOR::LidarTQ::scene_t& scene,
+                                 const std::vector<VELKOR::LidarTQ::point_t>* directions)
 {
     follow_processing_switch();
     second_echo_buffers.resize(2);
@@ -52,7 +70,15 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
     // each row as the completion pass reaches it.
     pixel_corrections corrections;
     const bool correctable = corrections_for(scene, corrections);
-    if (correctable && completion_points_.process(scene, *depth_completion, *gen_pointcloud, &corrections)) {
+    // The directions stand for the scene's points only where there are as many.
+    if (directions != nullptr &&
+        (scene.pointcloud.size() != directions->size() ||
+         static_cast<size_t>(scene.rows) * static_cast<size_t>(scene.cols) != directions->size())) {
+        directions = nullptr;
+    }
+    const VELKOR::LidarTQ::point_t* measured = directions != nullptr ? directions->data() : nullptr;
+    if (correctable &&
+        completion_points_.process(scene, *depth_completion, *gen_pointcloud, &corrections, measured)) {
         return;
     }
     if (correctable) {
@@ -63,20 +89,15 @@ void processing_chain::run(VELKOR::LidarTQ::scene_t& scene)
         walk_error->process(scene);
         adaptive_threshold->process(scene);
     }
-    if (!completion_points_.process(scene, *depth_completion, *gen_pointcloud, nullptr)) {
-        depth_completion->process(scene);
-        gen_pointcloud->process(scene);
-    }
-}
-
-void processing_chain::run(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe* placed)
-{
-    raw_point_recipe recipe;
-    if (placed != nullptr && raw_recipe(recipe) && recipe == *placed) {
-        global_offset->process(scene);
+    if (completion_points_.process(scene, *depth_completion, *gen_pointcloud, nullptr, measured)) {
         return;
     }
-    run(scene);
+    // The modules one by one read the directions from the scene's points.
+    if (directions != nullptr) {
+        std::copy(directions->begin(), directions->end(), scene.pointcloud.begin());
+    }
+    depth_completion->process(scene);
+    gen_pointcloud->process(scene);
 }
 
 bool processing_chain::raw_recipe(raw_point_recipe& out)

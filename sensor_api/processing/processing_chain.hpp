@@ -38,11 +38,12 @@ public:
     // and runs the modules over the scene in their fixed order; the modules'
     // results are not consulted.
     void run(VELKOR::LidarTQ::scene_t& scene);
-    // The same for a raw scene whose points were already placed with
-    // `placed` (null: none were): when that is this chain's raw recipe, only
-    // the global offset is left to apply, and the scene ends with the bits
-    // run() would give it; otherwise run().
-    void run(VELKOR::LidarTQ::scene_t& scene, const raw_point_recipe* placed);
+    // The same for a raw scene from the stream worker, which ends with the
+    // bits run() gives the scene fill_scene makes: with points placed with
+    // this chain's raw recipe, only the global offset is left to apply; with
+    // the directions left, they are read from direction_table_points()
+    // instead of the scene's points.
+    void run(VELKOR::LidarTQ::scene_t& scene, const worker_points& points);
 
     // After taking the latest switch: true, with the recipe, when this chain
     // does to a raw scene nothing but the global offset and point generation
@@ -81,6 +82,10 @@ public:
     std::shared_ptr<module_gen_pointcloud> gen_pointcloud;
 
 private:
+    // run(), with each point's direction from `directions` (null: from the
+    // scene's own points).
+    void run_steps(VELKOR::LidarTQ::scene_t& scene, const std::vector<VELKOR::LidarTQ::point_t>* directions);
+
     // Global offset, offset calibration, walk error and adaptive threshold in
     // one pass over the pixels, for a scene on which corrections_for found
     // all four to apply. The same bits as the four modules in turn.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "api/lidar_tq.hpp"
@@ -48,5 +49,20 @@ struct direction_sines {
     double sin_azimuth;
 };
 const std::vector<direction_sines>& direction_table_sines();
+
+// The points of the 56 x 192 image before anything is placed: each pixel's
+// direction from the tables, every other field 0 (row * 192 + col). Computed
+// once (thread-safe), read-only afterwards.
+const std::vector<VELKOR::LidarTQ::point_t>& direction_table_points();
+
+// What the stream worker did to a scene's points.
+struct worker_points {
+    // Placed with this recipe: a chain whose recipe it is has only the
+    // offset left to apply.
+    std::optional<raw_point_recipe> placed;
+    // Nothing written to them: the scene is 56 x 192 and each point is
+    // direction_table_points()'s, which the chain reads from there.
+    bool directions_left = false;
+};
 
 }  // namespace TQZ

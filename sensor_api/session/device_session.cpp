@@ -91,30 +91,30 @@ bool DeviceSession::stop()
 // caller's thread, which also reads the process-wide processing switch.
 bool DeviceSession::get_scene(scene_t& scene)
 {
-    std::optional<raw_point_recipe> placed;
-    if (!stream_.take_scene(scene, &placed)) {
+    worker_points points;
+    if (!stream_.take_scene(scene, points)) {
         return false;
     }
-    run_chain(scene, placed);
+    run_chain(scene, points);
     return true;
 }
 
 bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
-    std::optional<raw_point_recipe> placed;
-    if (!stream_.wait_scene(scene, timeout, &placed)) {
+    worker_points points;
+    if (!stream_.wait_scene(scene, timeout, points)) {
         return false;
     }
-    run_chain(scene, placed);
+    run_chain(scene, points);
     return true;
 }
 
 // Runs the chain, then tells the worker what it would do to the next raw
 // scenes, so that the worker places their points ahead while it fills them
 // (with processing off, point generation is most of what the chain does).
-void DeviceSession::run_chain(scene_t& scene, const std::optional<raw_point_recipe>& placed)
+void DeviceSession::run_chain(scene_t& scene, const worker_points& points)
 {
-    chain_.run(scene, placed ? &*placed : nullptr);
+    chain_.run(scene, points);
     raw_point_recipe recipe;
     stream_.set_point_recipe(chain_.raw_recipe(recipe) ? std::optional<raw_point_recipe>(recipe) : std::nullopt);
 }

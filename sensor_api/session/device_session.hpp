@@ -99,7 +99,7 @@ public:
     processing_chain& chain() { return chain_; }
 
 private:
-    void run_chain(scene_t& scene, const std::optional<raw_point_recipe>& placed);
+    void run_chain(scene_t& scene, const worker_points& points);
 
     // Declared in the order they are built; each is destroyed before what it
     // uses (the upload before the link, the pipeline before the recording).

@@ -39,13 +39,15 @@ void size_scene(const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene)
 }
 
 // Image row r of `scene` from frame row `row`; the scene is sized for `shape`.
-// With a recipe, each point is also placed as the chain would place it.
+// Each point gets its direction, and with a recipe is also placed as the
+// chain would place it; with the directions left, the points are not written.
 void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELKOR::LidarTQ::scene_t& scene,
-              const raw_point_recipe* recipe = nullptr)
+              const worker_points& points = worker_points{})
 {
     const std::size_t ambient_cols = shape.ambient_cols;
     const std::size_t pixel_cols = shape.pixel_cols;
-    const direction_table_set& directions = direction_tables();
+    const std::vector<VELKOR::LidarTQ::point_t>& directions = direction_table_points();
+    const raw_point_recipe* recipe = points.placed ? &*points.placed : nullptr;
     const std::vector<direction_sines>* sines = recipe != nullptr ? &direction_table_sines() : nullptr;
 
     const std::size_t ambient_have = row.ambient.size();
@@ -68,14 +70,13 @@ void fill_row(const FrameRow& row, std::size_t r, const scene_shape& shape, VELK
         }
         scene.depth[at] = depth;
         scene.intensity[at] = intensity;
+        if (points.directions_left) {
+            continue;
+        }
 
         // The tables cover 56 x 192 pixels; a pixel outside them has no direction.
-        VELKOR::LidarTQ::point_t point;
         const bool in_table = r < static_cast<std::size_t>(kTableRows) && j < static_cast<std::size_t>(kTableCols);
-        if (in_table) {
-            point.azimuth = directions.azimuth[r * kTableCols + j];
-            point.elevation = directions.elevation[r * kTableCols + j];
-        }
+        VELKOR::LidarTQ::point_t point = in_table ? directions[r * kTableCols + j] : VELKOR::LidarTQ::point_t{};
         if (recipe != nullptr) {
             const direction_sines& s = in_table ? (*sines)[r * kTableCols + j] : kNoDirection;
             place_point(point, depth - recipe->offset_ns, recipe->half_light_speed, s.cos_elevation, s.sin_elevation,
@@ -98,23 +99,8 @@ void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene)
 
 std::unique_ptr<VELKOR::LidarTQ::scene_t> ScenePool::take()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!spare_.empty()) {
-            std::unique_ptr<VELKOR::LidarTQ::scene_t> scene = std::move(spare_.back());
-            spare_.pop_back();
-            return scene;
-        }
-    }
-    return std::make_unique<VELKOR::LidarTQ::scene_t>();
-}
-
-void ScenePool::give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (scene && spare_.size() < capacity_) {
-        spare_.push_back(std::move(scene));
-    }
+    std::unique_ptr<VELKOR::LidarTQ::scene_t> scene = spare_.take();
+    return scene ? std::move(scene) : std::make_unique<VELKOR::LidarTQ::scene_t>();
 }
 
 void PointRecipeBox::set(const std::optional<raw_point_recipe>& recipe)
@@ -135,15 +121,18 @@ void SceneBuilder::row_stored(const _TQ_RANGE_T& frame, std::size_t slot)
         if (!scene_) {
             scene_ = pool_.take();
         }
-        size_scene(shape_of(frame), *scene_);
+        const scene_shape shape = shape_of(frame);
+        size_scene(shape, *scene_);
         filled_ = 0;
-        placing_ = recipes_ != nullptr ? recipes_->get() : std::nullopt;
+        points_.placed = recipes_ != nullptr ? recipes_->get() : std::nullopt;
+        points_.directions_left = !points_.placed && shape.rows == static_cast<std::size_t>(kTableRows) &&
+                                  shape.pixel_cols == static_cast<std::size_t>(kTableCols);
     }
     // Rows beyond those a frame can hold are never stored.
     if (!scene_ || slot >= frame.rows.size() || slot >= static_cast<std::size_t>(FrameAssembler::kMaxRows)) {
         return;
     }
-    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_, placing_ ? &*placing_ : nullptr);
+    fill_row(frame.rows[slot], slot, shape_of(frame), *scene_, points_);
     filled_ |= uint64_t{1} << slot;
 }
 
@@ -156,12 +145,12 @@ ReadyScene SceneBuilder::finish(const _TQ_RANGE_T& frame)
     const scene_shape shape = shape_of(frame);
     for (std::size_t r = 0; r < shape.rows; ++r) {
         if (r >= static_cast<std::size_t>(FrameAssembler::kMaxRows) || (filled_ & (uint64_t{1} << r)) == 0) {
-            fill_row(frame.rows[r], r, shape, *scene_, placing_ ? &*placing_ : nullptr);
+            fill_row(frame.rows[r], r, shape, *scene_, points_);
         }
     }
     filled_ = 0;
     ready.scene = std::move(scene_);
-    ready.placed = placing_;
+    ready.points = points_;
     return ready;
 }
 

@@ -10,6 +10,7 @@
 #include "api/lidar_tq.hpp"
 #include "processing/raw_points.hpp"
 #include "session/frame_types.hpp"
+#include "session/spare_pool.hpp"
 
 namespace TQZ {
 
@@ -25,16 +26,14 @@ void fill_scene(const _TQ_RANGE_T& frame, VELKOR::LidarTQ::scene_t& scene);
 // allocates no images. Holds at most `capacity` scenes; any thread may use it.
 class ScenePool {
 public:
-    explicit ScenePool(std::size_t capacity) : capacity_(capacity) {}
+    explicit ScenePool(std::size_t capacity) : spare_(capacity) {}
 
     // A spare scene, or a new empty one when none is spare.
     std::unique_ptr<VELKOR::LidarTQ::scene_t> take();
-    void give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene);
+    void give(std::unique_ptr<VELKOR::LidarTQ::scene_t> scene) { spare_.give(std::move(scene)); }
 
 private:
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<VELKOR::LidarTQ::scene_t>> spare_;
-    std::size_t capacity_;
+    SparePool<VELKOR::LidarTQ::scene_t> spare_;
 };
 
 // The raw-point recipe the stream worker places points with: set by the
@@ -51,11 +50,10 @@ private:
     std::optional<raw_point_recipe> recipe_;
 };
 
-// A filled scene on its way to the caller, with the recipe its points were
-// placed with, if any.
+// A filled scene on its way to the caller, with what was done to its points.
 struct ReadyScene {
     std::unique_ptr<VELKOR::LidarTQ::scene_t> scene;
-    std::optional<raw_point_recipe> placed;
+    worker_points points;
 };
 
 // Fills a scene row by row while its frame is assembled, so that a complete
@@ -65,7 +63,9 @@ struct ReadyScene {
 // leaves nothing in the next one. With a recipe in `recipes` at a frame's
 // slot 0, the points of that frame are also placed as that recipe says (as
 // the chain would place them after its offset; the depths stay raw), so a
-// chain with that recipe has only the offset left to apply.
+// chain with that recipe has only the offset left to apply. Without one, a
+// frame of the full 56 x 192 leaves its points unwritten: the chain, which
+// writes every point again, reads their directions from the tables.
 class SceneBuilder {
 public:
     explicit SceneBuilder(ScenePool& pool, const PointRecipeBox* recipes = nullptr)
@@ -85,7 +85,7 @@ private:
     const PointRecipeBox* recipes_;
     std::unique_ptr<VELKOR::LidarTQ::scene_t> scene_;
     uint64_t filled_ = 0;  // bit r: row r holds this frame's data
-    std::optional<raw_point_recipe> placing_;  // the recipe this frame's points are placed with, if any
+    worker_points points_;  // what this frame's fill does to the points
 };
 
 }  // namespace TQZ

@@ -1,5 +1,8 @@
 #include "session/stream_pipeline.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "recording/logger.hpp"
 #include "recording/row_datagram.hpp"
 #include "session/session_recording.hpp"
@@ -43,6 +46,7 @@ std::size_t wake_depth_of(const VELKOR::RowDatagram& row)
 StreamPipeline::StreamPipeline(SessionRecording& recording)
     : recording_(recording), udp_(std::make_shared<VELKOR::ExtInterface_UDP_client>())
 {
+    udp_->set_datagram_sink(this);
 }
 
 StreamPipeline::~StreamPipeline()
@@ -57,7 +61,6 @@ StreamPipeline::~StreamPipeline()
 
 bool StreamPipeline::connect(VELKOR::ExtInterface_UDP_client::IpSettings& settings)
 {
-    udp_->registRecvCallback(&StreamPipeline::receive_callback, this);
     return udp_->connect(settings);
 }
 
@@ -65,7 +68,18 @@ void StreamPipeline::disconnect() { udp_->disconnect(); }
 
 void StreamPipeline::set_receive_callback(VELKOR::ExtInterfaceBase::RecvCallback callback, void* user)
 {
-    udp_->registRecvCallback(callback, user);
+    observer_ = callback;
+    observer_user_ = user;
+}
+
+bool StreamPipeline::take_datagram(ByteVector& datagram)
+{
+    OwnedDatagram taken;
+    if (!packet_queue_.pop(taken)) {
+        return false;
+    }
+    datagram.assign(taken.bytes.get(), taken.bytes.get() + taken.length);
+    return true;
 }
 
 void StreamPipeline::start()
@@ -97,36 +111,33 @@ void StreamPipeline::halt()
     packet_queue_.clear();
 }
 
-bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed)
+bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, worker_points& points)
 {
     ReadyScene ready;
     if (!frame_queue_.pop(ready) || !ready.scene) {
         return false;
     }
-    hand_over(ready, scene, placed);
+    hand_over(ready, scene, points);
     return true;
 }
 
 bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
-                                std::optional<raw_point_recipe>* placed)
+                                worker_points& points)
 {
     ReadyScene ready;
     if (!frame_queue_.pop_for(ready, timeout) || !ready.scene) {
         return false;
     }
-    hand_over(ready, scene, placed);
+    hand_over(ready, scene, points);
     return true;
 }
 
 // The caller gets the ready scene's storage; its own goes to the pool.
-void StreamPipeline::hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene,
-                               std::optional<raw_point_recipe>* placed)
+void StreamPipeline::hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, worker_points& points)
 {
     std::swap(scene, *ready.scene);
     scene_pool_.give(std::move(ready.scene));
-    if (placed != nullptr) {
-        *placed = ready.placed;
-    }
+    points = ready.points;
 }
 
 VELKOR::SESSION_STATS_T StreamPipeline::stats() const
@@ -159,49 +170,84 @@ void StreamPipeline::reset_stats()
 
 // UDP receive thread: every datagram goes to the stream worker and, while a
 // recorder is in place, to the recorder.
-void StreamPipeline::receive(const uint8_t* data, std::size_t length)
+std::unique_ptr<uint8_t[]> StreamPipeline::lend_buffer() { return spare_buffers_.take(); }
+
+void StreamPipeline::deliver(OwnedDatagram datagram)
 {
+    const uint8_t* data = datagram.bytes.get();
+    const std::size_t length = datagram.length;
+    if (observer_ != nullptr) {
+        observer_(observer_user_, reinterpret_cast<char*>(datagram.bytes.get()), static_cast<unsigned int>(length));
+    }
+    // Recorded before the hand-over: once queued, the buffer is the worker's.
+    recording_.record(data, length);
     const VELKOR::RowDatagram row(data, length);
     const std::size_t wake_depth = wake_depth_of(row);
     std::size_t depth = 0;
-    packet_queue_.push_batched(ByteVector(data, data + length), wake_depth, depth);
+    packet_queue_.push_batched(std::move(datagram), wake_depth, depth);
     datagrams_received_.fetch_add(1, std::memory_order_relaxed);
     bytes_received_.fetch_add(length, std::memory_order_relaxed);
     if (depth > deepest_packet_queue_.load(std::memory_order_relaxed)) {
         deepest_packet_queue_.store(depth, std::memory_order_relaxed);
     }
-    recording_.record(data, length);
 }
 
-void StreamPipeline::receive_callback(void* user, char* data, unsigned int length)
+void StreamPipeline::receive(const uint8_t* data, std::size_t length)
 {
-    static_cast<StreamPipeline*>(user)->receive(reinterpret_cast<const uint8_t*>(data), length);
+    OwnedDatagram copy;
+    if (length <= VELKOR::ExtInterface_UDP_client::kSinkBufferBytes) {
+        copy.bytes = spare_buffers_.take();
+    }
+    if (!copy.bytes) {
+        copy.bytes.reset(new uint8_t[std::max(length, VELKOR::ExtInterface_UDP_client::kSinkBufferBytes)]);
+    }
+    if (length > 0) {
+        std::memcpy(copy.bytes.get(), data, length);
+    }
+    copy.length = length;
+    deliver(std::move(copy));
 }
 
 // Waits for the next datagram: from the recorder while it is open for
 // reading (and until record_stop releases it), otherwise from the live packet
-// queue, where halt ends the wait at once.
-bool StreamPipeline::wait_datagram(ByteVector& datagram)
+// queue, where halt ends the wait at once. The buffer of the datagram before
+// goes back to the spares.
+bool StreamPipeline::wait_datagram(WorkerDatagram& next)
 {
+    if (next.received.bytes) {
+        spare_buffers_.give(std::move(next.received.bytes));
+    }
     const std::shared_ptr<VELKOR::Logger> source = recording_.replay_source();
-    return source ? source->packet_queue.pop_for(datagram, kIdleWait)
-                  : packet_queue_.pop_for(datagram, kLiveIdleWait, [this] { return !running_.load(); });
+    if (source) {
+        if (!source->packet_queue.pop_for(next.replayed, kIdleWait)) {
+            return false;
+        }
+        next.data = next.replayed.data();
+        next.size = next.replayed.size();
+        return true;
+    }
+    if (!packet_queue_.pop_for(next.received, kLiveIdleWait, [this] { return !running_.load(); })) {
+        return false;
+    }
+    next.data = next.received.bytes.get();
+    next.size = next.received.length;
+    return true;
 }
 
 void StreamPipeline::worker_loop()
 {
     FrameAssembler assembler = make_assembler();
     SceneBuilder builder(scene_pool_, &recipes_);
-    ByteVector datagram;
+    WorkerDatagram datagram;
     while (running_) {
         if (!wait_datagram(datagram)) {
             continue;
         }
-        const FrameAssembler::Result result = assembler.feed(datagram.data(), datagram.size());
+        const FrameAssembler::Result result = assembler.feed(datagram.data, datagram.size);
         if (result != FrameAssembler::Result::dropped) {
             // Every result but dropped stored the datagram's slot (a slot
             // beyond the rows a frame holds is ignored by the builder).
-            builder.row_stored(assembler.range(), DatagramView(datagram.data(), datagram.size()).slot());
+            builder.row_stored(assembler.range(), DatagramView(datagram.data, datagram.size).slot());
         }
         switch (result) {
         case FrameAssembler::Result::frame_complete:

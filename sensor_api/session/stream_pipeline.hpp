@@ -12,6 +12,7 @@
 #include "session/frame_assembler.hpp"
 #include "session/frame_types.hpp"
 #include "session/scene_fill.hpp"
+#include "session/spare_pool.hpp"
 #include "transport/ext_interface_udp_client.hpp"
 #include "util/bounded_queue.hpp"
 
@@ -23,23 +24,27 @@ class SessionRecording;
 // queue -> stream worker -> frame assembler and scene builder -> queue of
 // ready raw scenes -> the caller. It also keeps the counters behind stats().
 //
-// Threads: the UDP receive thread runs receive(); the stream worker
-// assembles and fills each row into a pooled scene as the row is stored, so
-// a complete frame is a ready scene once its last row is filled; the
-// caller's thread starts and stops the worker and takes scenes by swapping
-// storage with them. The counters are atomics that any thread may read.
-class StreamPipeline {
+// Threads: the UDP receive thread receives each datagram straight into a
+// buffer the pipeline lends it and hands it over (no copy on the way to the
+// worker); the stream worker assembles and fills each row into a pooled
+// scene as the row is stored, so a complete frame is a ready scene once its
+// last row is filled, and gives the buffer back; the caller's thread starts
+// and stops the worker and takes scenes by swapping storage with them. The
+// counters are atomics that any thread may read.
+class StreamPipeline : private VELKOR::ExtInterface_UDP_client::DatagramSink {
 public:
+    using OwnedDatagram = VELKOR::ExtInterface_UDP_client::OwnedDatagram;
+
     // `recording` gets every received datagram and, while a file is open for
     // replay, feeds the worker instead of the live queue.
     explicit StreamPipeline(SessionRecording& recording);
     // Ends the worker and closes the link, joining both threads.
-    ~StreamPipeline();
+    ~StreamPipeline() override;
 
     StreamPipeline(const StreamPipeline&) = delete;
     StreamPipeline& operator=(const StreamPipeline&) = delete;
 
-    // Registers the receive callback and binds the UDP socket as `settings` say.
+    // Binds the UDP socket as `settings` say; its datagrams come to this pipeline.
     bool connect(VELKOR::ExtInterface_UDP_client::IpSettings& settings);
     void disconnect();
 
@@ -57,11 +62,10 @@ public:
     // The oldest ready raw scene, at once or waiting up to `timeout`: its
     // storage is swapped into `scene`, whose old storage the worker fills
     // again later. False (scene untouched) when none is ready.
-    // `placed` (when given) gets the recipe the scene's points were placed
-    // with, or none (see SceneBuilder).
-    bool take_scene(VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed = nullptr);
-    bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
-                    std::optional<raw_point_recipe>* placed = nullptr);
+    // `points` gets what the worker did to the scene's points (see
+    // SceneBuilder); processing_chain::run(scene, points) finishes them.
+    bool take_scene(VELKOR::LidarTQ::scene_t& scene, worker_points& points);
+    bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout, worker_points& points);
     // The recipe the worker places the points of the next frames with, or
     // none. The thread that runs the session's chain sets it.
     void set_point_recipe(const std::optional<raw_point_recipe>& recipe) { recipes_.set(recipe); }
@@ -75,14 +79,13 @@ public:
     VELKOR::SESSION_STATS_T stats() const;
     void reset_stats();
 
-    // One datagram as the UDP receive thread delivers it: queued for the
-    // worker, counted, and recorded while a recorder is in place. The
-    // transport calls receive_callback (user = the pipeline); tools and tests
-    // call receive to feed datagrams as if received.
+    // Takes a copy of one datagram as if it had been received: queued for
+    // the worker, counted, and recorded while a recorder is in place (tools
+    // and tests feed datagrams this way).
     void receive(const uint8_t* data, std::size_t length);
-    static void receive_callback(void* user, char* data, unsigned int length);
-    // Replaces the transport's receive callback; a benchmark wraps
-    // receive_callback in one of its own to count or time datagrams.
+    // Shows every datagram the pipeline takes to `callback` first, on the
+    // thread that delivers it (a benchmark counts or times them). Set it
+    // before connect.
     void set_receive_callback(VELKOR::ExtInterfaceBase::RecvCallback callback, void* user);
 
     // What waits, for tests and tools that pace their feeding.
@@ -91,11 +94,24 @@ public:
     std::size_t frames_waiting() const { return frame_queue_.size(); }
     int frame_capacity() const { return frame_queue_.capacity(); }
     // Takes the oldest waiting datagram (tests; the worker takes them otherwise).
-    bool take_datagram(ByteVector& datagram) { return packet_queue_.pop(datagram); }
+    bool take_datagram(ByteVector& datagram);
 
 private:
+    // The datagram the worker works on: a replayed copy or a received one,
+    // whose buffer goes back to the spares when the worker takes the next.
+    struct WorkerDatagram {
+        ByteVector replayed;
+        OwnedDatagram received;
+        const uint8_t* data = nullptr;
+        std::size_t size = 0;
+    };
+
+    // The transport's sink (receive thread).
+    std::unique_ptr<uint8_t[]> lend_buffer() override;
+    void deliver(OwnedDatagram datagram) override;
+
     void worker_loop();
-    bool wait_datagram(ByteVector& datagram);
+    bool wait_datagram(WorkerDatagram& next);
 
     SessionRecording& recording_;
     std::shared_ptr<VELKOR::ExtInterface_UDP_client> udp_;
@@ -103,7 +119,7 @@ private:
     using ScenePtr = std::unique_ptr<VELKOR::LidarTQ::scene_t>;
     // Queues a ready scene for the caller, counting one that pushes out an untaken one.
     void publish_scene(ReadyScene ready);
-    void hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, std::optional<raw_point_recipe>* placed);
+    void hand_over(ReadyScene& ready, VELKOR::LidarTQ::scene_t& scene, worker_points& points);
 
     // Ready scenes: the oldest is dropped (and counted) when a fourth comes.
     VELKOR::BoundedQueue<ReadyScene> frame_queue_{3};
@@ -115,7 +131,12 @@ private:
     // worker descheduled for a moment on a busy host (the soak run saw over
     // two frames waiting) loses nothing. A worker that stays behind still
     // loses the oldest datagrams, never the newest.
-    VELKOR::BoundedQueue<ByteVector> packet_queue_{1024};
+    VELKOR::BoundedQueue<OwnedDatagram> packet_queue_{1024};
+    // Receive buffers the worker is done with, lent to the receive thread
+    // again: a steady stream allocates none.
+    SparePool<uint8_t[]> spare_buffers_{64};
+    VELKOR::ExtInterfaceBase::RecvCallback observer_ = nullptr;
+    void* observer_user_ = nullptr;
 
     std::unique_ptr<std::thread> worker_;
     std::atomic<bool> running_{false};

@@ -52,6 +52,21 @@ bool chained_scene(const Datagrams& rows, TQZ::processing_chain& chain, TQZ::sce
     return true;
 }
 
+// The scene the stream worker builds from `rows` with the recipe in `recipes`.
+TQZ::ReadyScene built_scene(const Datagrams& rows, const TQZ::PointRecipeBox& recipes)
+{
+    TQZ::ScenePool pool(1);
+    TQZ::SceneBuilder builder(pool, &recipes);
+    std::atomic<uint64_t> mask{0};
+    TQZ::FrameAssembler live(mask);
+    for (const auto& row : rows) {
+        if (live.feed(row.data(), row.size()) != TQZ::FrameAssembler::Result::dropped) {
+            builder.row_stored(live.range(), TQZ::DatagramView(row.data(), row.size()).slot());
+        }
+    }
+    return builder.finish(live.range());
+}
+
 // Point clouds equal bit for bit.
 bool same_points(const TQZ::scene_t& a, const TQZ::scene_t& b)
 {
@@ -155,8 +170,7 @@ TEST_F(StreamWorker, StatsCountTheStream)
         TESTSUPPORT::append(datagrams, encode_frame(make_synthetic_frame(n, 1)));
     }
     for (auto& d : datagrams) {
-        TQZ::StreamPipeline::receive_callback(&session.stream(), reinterpret_cast<char*>(d.data()),
-                                              static_cast<unsigned int>(d.size()));
+        session.stream().receive(d.data(), d.size());
     }
     ASSERT_TRUE(loopback::wait_for([&] { return session.stats().frames_published == 5; }, std::chrono::seconds(10)));
     const VELKOR::SESSION_STATS_T stats = session.stats();
@@ -307,22 +321,33 @@ TEST(ScenePoints, PlacedAheadEqualTheChainsPointsAndAStaleRecipeIsNotTrusted)
     ASSERT_TRUE(chained_scene(rows, chain, expected));
 
     for (const TQZ::raw_point_recipe& used : {recipe, stale}) {
-        TQZ::ScenePool pool(1);
         TQZ::PointRecipeBox box;
         box.set(used);
-        TQZ::SceneBuilder builder(pool, &box);
-        std::atomic<uint64_t> mask{0};
-        TQZ::FrameAssembler live(mask);
-        for (const auto& row : rows) {
-            if (live.feed(row.data(), row.size()) != TQZ::FrameAssembler::Result::dropped) {
-                builder.row_stored(live.range(), TQZ::DatagramView(row.data(), row.size()).slot());
-            }
-        }
-        TQZ::ReadyScene ready = builder.finish(live.range());
-        ASSERT_TRUE(ready.scene && ready.placed);
-        chain.run(*ready.scene, &*ready.placed);
+        TQZ::ReadyScene ready = built_scene(rows, box);
+        ASSERT_TRUE(ready.scene && ready.points.placed);
+        chain.run(*ready.scene, ready.points);
         EXPECT_EQ(ready.scene->depth, expected.depth);
         EXPECT_TRUE(same_points(*ready.scene, expected)) << (used == recipe ? "placed ahead" : "stale recipe");
+    }
+}
+
+// With processing on, the worker leaves the points of a full frame unwritten
+// and the chain reads their directions from the tables - in one pass with
+// depth completion, module by module without it: the bits must be those the
+// chain gives the scene fill_scene makes.
+TEST(ScenePoints, LeftDirectionsGiveTheWholeChainsBits)
+{
+    const Datagrams rows = encode_frame(make_synthetic_frame(3, 7, 1, 192));
+    for (const bool completion : {true, false}) {
+        TQZ::processing_chain chain;
+        chain.depth_completion->enabled = completion;
+        TQZ::scene_t expected;
+        ASSERT_TRUE(chained_scene(rows, chain, expected));
+        TQZ::ReadyScene ready = built_scene(rows, TQZ::PointRecipeBox{});
+        ASSERT_TRUE(ready.scene && ready.points.directions_left);
+        chain.run(*ready.scene, ready.points);
+        EXPECT_EQ(ready.scene->depth, expected.depth) << completion;
+        EXPECT_TRUE(same_points(*ready.scene, expected)) << completion;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -260,6 +261,63 @@ TEST(UdpClient, BacklogTakenInBatchesKeepsEveryDatagramWholeAndInOrder)
 
 // disconnect wakes a receive blocked on the socket at once rather than at
 // the receive time-out.
+// With a sink, datagrams are received into the buffers it lends and handed
+// over in them; one longer than a lent buffer comes whole in a buffer of its
+// own. A backlog (taken in batches) keeps every datagram whole and in order.
+TEST(UdpClient, SinkGetsEachDatagramInTheBufferItLent)
+{
+    struct Sink : ExtInterface_UDP_client::DatagramSink {
+        std::mutex mutex;
+        std::set<const uint8_t*> lent;
+        std::vector<std::string> items;
+        std::vector<bool> in_lent;
+        std::vector<std::unique_ptr<uint8_t[]>> kept;  // no address is used twice
+        std::atomic<bool> release{false};
+        std::atomic<int> calls{0};
+        std::unique_ptr<uint8_t[]> lend_buffer() override
+        {
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[ExtInterface_UDP_client::kSinkBufferBytes]);
+            std::lock_guard<std::mutex> lock(mutex);
+            lent.insert(buffer.get());
+            return buffer;
+        }
+        void deliver(ExtInterface_UDP_client::OwnedDatagram d) override
+        {
+            if (calls++ == 0) {
+                while (!release) {
+                    std::this_thread::sleep_for(1ms);
+                }
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            if (calls > 1) {
+                items.emplace_back(reinterpret_cast<const char*>(d.bytes.get()), d.length);
+                in_lent.push_back(lent.count(d.bytes.get()) == 1);
+            }
+            kept.push_back(std::move(d.bytes));
+        }
+    } sink;
+    Bound b;
+    b.client.set_datagram_sink(&sink);
+    ASSERT_TRUE(b.open());
+    b.send_to_client("hold");
+    ASSERT_TRUE(loopback::wait_for([&] { return sink.calls == 1; }));
+    const std::size_t lend = ExtInterface_UDP_client::kSinkBufferBytes;
+    std::vector<std::string> sent;
+    for (const std::size_t size : {std::size_t{1}, lend, lend + 1, std::size_t{9544}, std::size_t{65507}, lend - 1}) {
+        std::string bytes(size, '\0');
+        for (std::size_t k = 0; k < size; ++k) {
+            bytes[k] = static_cast<char>((k * 131 + size) & 0xFF);
+        }
+        sent.push_back(bytes);
+        b.send_to_client(bytes);
+    }
+    sink.release = true;
+    ASSERT_TRUE(loopback::wait_for([&] { return sink.calls == static_cast<int>(sent.size()) + 1; }));
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    EXPECT_EQ(sink.items, sent);
+    EXPECT_EQ(sink.in_lent, (std::vector<bool>{true, true, false, true, false, true}));
+}
+
 TEST(UdpClient, DisconnectWakesTheBlockedReceive)
 {
     Bound b;
