@@ -168,10 +168,12 @@ void StreamPipeline::reset_stats()
 
 // ---- The hot path: receive thread -> packet queue -> worker -> frame queue.
 
-// UDP receive thread: every datagram goes to the stream worker and, while a
-// recorder is in place, to the recorder.
+// UDP receive thread: a spare buffer to receive into (null: the transport
+// makes one).
 std::unique_ptr<uint8_t[]> StreamPipeline::lend_buffer() { return spare_buffers_.take(); }
 
+// UDP receive thread: every datagram goes to the stream worker and, while a
+// recorder is in place, to the recorder.
 void StreamPipeline::deliver(OwnedDatagram datagram)
 {
     const uint8_t* data = datagram.bytes.get();
