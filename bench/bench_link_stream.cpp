@@ -5,7 +5,7 @@
 // Runs as a fixed-length measurement (one iteration of about 5 s per frame
 // rate); the counters carry the figures: cpu_pct is percent of one core
 // used by the session threads, excluding the caller's wait_scene work;
-// loss_pct the share of sent datagrams that never reached the UDP callback;
+// loss_pct the share of sent datagrams that never reached the stream pipeline;
 // scenes_per_s the scenes taken, sent_fps the frames the simulator sent per
 // second, slot_losses and frames_dropped the session's counters. Frame rate
 // 0 is a link that is connected and streaming but gets no datagram (the
