@@ -20,14 +20,13 @@ constexpr auto kIdleWait = std::chrono::milliseconds(20);
 constexpr auto kLiveIdleWait = std::chrono::milliseconds(250);
 
 // A row before its frame's last gives the worker nothing to publish: it is
-// queued without waking the worker, which then takes a few rows per wake-up
-// instead of one. The frame's last row, anything that is no row, and a
-// backlog of kRowsPerWake rows wake it; so does the last row but one, so that
-// the worker has decoded and filled every other row when the last comes and
-// the scene is ready one row's work after the last row arrives. Towards a
-// frame's end shorter backlogs wake it, and each of the last four rows does:
-// rows that come in bursts (a sensor may send a few at once) are then worked
-// through while the rest of the burst arrives, rather than after it.
+// queued without waking the worker, which then takes several rows per
+// wake-up. A backlog of kRowsPerWake rows wakes it, one of
+// kRowsPerWakeNearTheEnd in a frame's last kNearTheEndRows rows, and each of
+// the last kLastRows rows and anything that is no row wake it at once: the
+// worker has filled every other row when the last comes (the scene is ready
+// one row's work after it), and rows that come in bursts (a sensor may send a
+// few at once) are worked through while the rest of the burst arrives.
 constexpr std::size_t kRowsPerWake = 16;
 constexpr std::size_t kRowsPerWakeNearTheEnd = 4;
 constexpr int kNearTheEndRows = 8;
