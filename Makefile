@@ -10,8 +10,9 @@ VELKOR_SOAK_SECONDS ?= 600
 JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 1
 XVFB        := xvfb-run -a -s "-screen 0 1280x1024x24"
+XVFB_WIDE   := xvfb-run -a -s "-screen 0 1600x1000x24"
 
-.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot bench bench-python bench-viewer package test-package clean
+.PHONY: all deps configure build test test-sanitize test-baseline test-tsan fuzz soak demo screenshot screenshots bench bench-python bench-viewer package test-package clean
 
 all: build
 
@@ -90,6 +91,12 @@ demo: build
 # Nimbra Studio on the simulator under Xvfb, saved as a PNG (OUT=file.png).
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD) $(or $(OUT),nimbra-studio.png)
+
+# The point-cloud tools as a user sees them (colour fields, pick, measure,
+# bird's-eye view, status strip), PNGs written to $(SHOTS).
+SHOTS ?= screenshots
+screenshots: build
+	$(XVFB_WIDE) $(BUILD)/viewer/viewer_screenshot_tour $(SHOTS)
 
 # Debian packages of the Release build in $(BUILD), written to $(BUILD)/packages.
 package: build
