@@ -44,6 +44,10 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
     stop_thread();
     h.peer_lost = false;
     connect_error_ = "connect failed";
+    if (interrupted_) {
+        connect_error_ = "interrupted";
+        return false;
+    }
     try {
         if (h.socket.is_open()) {
             h.socket.close();
@@ -70,6 +74,12 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
         h.socket.async_connect(entries.begin()->endpoint(),
                                [this, &code](const std::error_code& error) { handle_connect(error, &code); });
         run_with_timeout(kConnectTimeout);
+        if (interrupted_) {
+            // Also a connect that completed just as the interrupt came.
+            h.socket.close();
+            connect_error_ = "interrupted";
+            return false;
+        }
         if (code != kConnected) {
             return false;
         }
@@ -103,9 +113,27 @@ void ExtInterface_TCP_client::run_with_timeout(std::chrono::nanoseconds timeout)
     h.io.run();
 }
 
+// The socket is closed on the connect's own thread, by a handler the I/O
+// context runs there; a receive loop that runs the context instead (the
+// connect made it in time) finds the client running and leaves its socket be.
+void ExtInterface_TCP_client::interrupt_connect()
+{
+    interrupted_ = true;
+    auto& h = *handler_;
+    asio::post(h.io, [&h] {
+        if (!h.running) {
+            std::error_code ignored;
+            h.socket.close(ignored);
+        }
+    });
+}
+
 void ExtInterface_TCP_client::handle_connect(const std::error_code& error, unsigned char* result)
 {
-    if (!handler_->socket.is_open()) {
+    if (interrupted_) {
+        VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Connect interrupted";
+        *result = kConnectFailed;
+    } else if (!handler_->socket.is_open()) {
         VELKOR::LogLine(VELKOR::log_level::warning, VELKOR::log_stream::out) << "Connect timed out";
         connect_error_ = "connect timed out";
         *result = kTimedOut;

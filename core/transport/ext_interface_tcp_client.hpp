@@ -1,9 +1,9 @@
 #pragma once
 
-#include <string>
-
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "ext_interface_base.hpp"
@@ -36,6 +36,11 @@ public:
 
     bool is_running();
     bool is_connected();
+    // For a client about to be given up while another thread is in connect:
+    // that connect, and every later one, fails at once with connect_error()
+    // "interrupted". A connection already made is left as it is. May be
+    // called from any thread.
+    void interrupt_connect();
     // Why the last connect failed, in a few lower-case words ("connection
     // refused", "connect timed out", the socket library's text otherwise);
     // empty after a successful one. Read on the thread that called connect.
@@ -51,6 +56,7 @@ private:
 
     std::unique_ptr<HandleTcpClient> handler_;
     std::string connect_error_;
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace VELKOR

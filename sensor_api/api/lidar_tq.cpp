@@ -36,6 +36,7 @@ std::string LidarTQ::version() { return VELKOR_VERSION; }
 
 bool LidarTQ::connect(IP_ADDRESS_T sensor, IP_ADDRESS_T local) { return session_->connect(sensor, local); }
 void LidarTQ::disconnect() { session_->disconnect(); }
+void LidarTQ::interrupt() { session_->interrupt(); }
 bool LidarTQ::run() { return session_->run(); }
 bool LidarTQ::stop() { return session_->stop(); }
 

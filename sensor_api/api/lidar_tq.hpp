@@ -58,8 +58,8 @@ struct SESSION_STATS_T {
 /// own. Two handles with sessions of their own are independent and safe to
 /// use on two threads at once: each session assembles its frames on its own
 /// threads and processes its scenes with its own processing chain and its own
-/// sensor's walk-error coefficients. The static calls and
-/// set_signal_data_processing may be made from any thread.
+/// sensor's walk-error coefficients. The static calls,
+/// set_signal_data_processing and interrupt may be made from any thread.
 ///
 /// Failures: calls report through their bool result and never throw; after a
 /// false, last_error() tells why.
@@ -113,6 +113,15 @@ public:
     /// Ends a firmware upload in progress and closes both links, joining
     /// their receive threads. Does not stop the stream worker (stop does).
     void disconnect();
+    /// For a handle about to be given up while another thread is blocked in
+    /// it (a program shutting down, a window closed during a connect): a
+    /// connect, wait_scene, wait_setting or wait_reply under way returns
+    /// false at once, and so does every later one, with last_error()
+    /// "interrupted". A connection already made stays up; stop, disconnect,
+    /// play_stop and the destructor work as before. Unlike the other calls
+    /// it may be made from any thread while another thread uses the handle;
+    /// it does not block.
+    void interrupt();
     /// Starts the stream worker (also when not connected) and sends
     /// {"command":"run"}. Pauses 1 ms after the write.
     /// @return false when not connected or the write fails.

@@ -89,6 +89,25 @@ bool CommandLink::wait_reply(nlohmann::json& out, std::chrono::milliseconds time
     return general_replies_.pop_for(out, timeout);
 }
 
+bool CommandLink::wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout,
+                               const std::atomic<bool>& give_up)
+{
+    return setting_replies_.pop_for(out, timeout, [&give_up] { return give_up.load(); });
+}
+
+bool CommandLink::wait_reply(nlohmann::json& out, std::chrono::milliseconds timeout,
+                             const std::atomic<bool>& give_up)
+{
+    return general_replies_.pop_for(out, timeout, [&give_up] { return give_up.load(); });
+}
+
+void CommandLink::interrupt()
+{
+    tcp_->interrupt_connect();
+    setting_replies_.wake();
+    general_replies_.wake();
+}
+
 void CommandLink::switch_to_binary() { json_mode_ = false; }
 
 void CommandLink::drop_binary_replies() { raw_replies_.clear(); }

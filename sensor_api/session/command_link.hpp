@@ -58,6 +58,13 @@ public:
     // untouched) when none comes in time. No error text is set.
     bool wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout);
     bool wait_reply(nlohmann::json& out, std::chrono::milliseconds timeout);
+    // As above, but also ends (false) once `give_up` is set and interrupt()
+    // is called; a reply already queued is still taken.
+    bool wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout, const std::atomic<bool>& give_up);
+    bool wait_reply(nlohmann::json& out, std::chrono::milliseconds timeout, const std::atomic<bool>& give_up);
+    // Makes a connect under way on another thread, and every later one,
+    // fail ("interrupted"), and wakes the reply waits. Any thread.
+    void interrupt();
 
     // Binary frames of the firmware upload. Once switched, the link stays
     // binary for the life of the session.

@@ -5,6 +5,11 @@
 
 namespace TQZ {
 
+namespace {
+// last_error() of the calls interrupt() ended.
+const std::string kInterrupted = "interrupted";
+}  // namespace
+
 DeviceSession::DeviceSession() : recording_(error_), link_(error_), stream_(recording_), firmware_(link_) {}
 
 // Callers normally stop and disconnect first. The upload thread writes on the
@@ -30,6 +35,10 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     VELKOR::ExtInterface_TCP_client::IpSettings settings(local.ip, local.port, sensor.ip, sensor.port, 1000);
 
     reset_stats();
+    if (interrupted_) {
+        set_error(kInterrupted);
+        return false;
+    }
     if (!link_.connect(settings)) {
         return false;
     }
@@ -44,7 +53,11 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     // The sensor answers the settings request within moments; one that never
     // does must not hold connect forever.
     nlohmann::json reply;
-    if (!link_.wait_setting(reply, reply_timeout_)) {
+    if (!link_.wait_setting(reply, reply_timeout_, interrupted_)) {
+        if (interrupted_) {
+            set_error(kInterrupted);
+            return false;
+        }
         set_error("no reply to json_read within " + std::to_string(reply_timeout_.count()) + " s");
         VELKOR::LogLine(VELKOR::log_level::error, VELKOR::log_stream::err) << "settings reply timed out";
         return false;
@@ -102,7 +115,10 @@ bool DeviceSession::get_scene(scene_t& scene)
 bool DeviceSession::wait_scene(scene_t& scene, std::chrono::milliseconds timeout)
 {
     worker_points points;
-    if (!stream_.wait_scene(scene, timeout, points)) {
+    if (!stream_.wait_scene(scene, timeout, points, interrupted_)) {
+        if (interrupted_) {
+            set_error(kInterrupted);
+        }
         return false;
     }
     run_chain(scene, points);
@@ -136,20 +152,29 @@ bool DeviceSession::get_scene(scene_t& scene, int index)
 
 bool DeviceSession::wait_setting(nlohmann::json& out, std::chrono::milliseconds timeout)
 {
-    if (link_.wait_setting(out, timeout)) {
+    if (link_.wait_setting(out, timeout, interrupted_)) {
         return true;
     }
-    set_error("no settings reply within " + std::to_string(timeout.count()) + " ms");
+    set_error(interrupted_ ? kInterrupted : "no settings reply within " + std::to_string(timeout.count()) + " ms");
     return false;
 }
 
 bool DeviceSession::wait_reply(nlohmann::json& out, std::chrono::milliseconds timeout)
 {
-    if (link_.wait_reply(out, timeout)) {
+    if (link_.wait_reply(out, timeout, interrupted_)) {
         return true;
     }
-    set_error("no reply within " + std::to_string(timeout.count()) + " ms");
+    set_error(interrupted_ ? kInterrupted : "no reply within " + std::to_string(timeout.count()) + " ms");
     return false;
+}
+
+// The flag first: a waiter woken by the wakes below, or starting later,
+// finds it set.
+void DeviceSession::interrupt()
+{
+    interrupted_ = true;
+    link_.interrupt();
+    stream_.wake_scene_waiters();
 }
 
 bool DeviceSession::play_start(const std::string& path)

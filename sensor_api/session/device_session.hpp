@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -50,6 +51,9 @@ public:
     bool get_scene(scene_t& scene, int index);
     // Waits for a frame up to `timeout`; processing runs after the wait.
     bool wait_scene(scene_t& scene, std::chrono::milliseconds timeout);
+    // Any thread: a connect or wait under way on the caller's thread, and
+    // every later one, gives up ("interrupted").
+    void interrupt();
 
     // Why the last failing call failed; set by the caller's thread.
     std::string last_error() const { return error_.get(); }
@@ -110,6 +114,7 @@ private:
     FirmwareUpload firmware_;
     processing_chain chain_;
     std::chrono::seconds reply_timeout_{10};
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace TQZ

@@ -121,10 +121,10 @@ bool StreamPipeline::take_scene(VELKOR::LidarTQ::scene_t& scene, worker_points& 
 }
 
 bool StreamPipeline::wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout,
-                                worker_points& points)
+                                worker_points& points, const std::atomic<bool>& give_up)
 {
     ReadyScene ready;
-    if (!frame_queue_.pop_for(ready, timeout) || !ready.scene) {
+    if (!frame_queue_.pop_for(ready, timeout, [&give_up] { return give_up.load(); }) || !ready.scene) {
         return false;
     }
     hand_over(ready, scene, points);

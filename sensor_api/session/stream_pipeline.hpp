@@ -65,7 +65,11 @@ public:
     // `points` gets what the worker did to the scene's points (see
     // SceneBuilder); processing_chain::run(scene, points) finishes them.
     bool take_scene(VELKOR::LidarTQ::scene_t& scene, worker_points& points);
-    bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout, worker_points& points);
+    // wait_scene also ends (false) once `give_up` is set and
+    // wake_scene_waiters() is called; a scene already ready is still taken.
+    bool wait_scene(VELKOR::LidarTQ::scene_t& scene, std::chrono::milliseconds timeout, worker_points& points,
+                    const std::atomic<bool>& give_up);
+    void wake_scene_waiters() { frame_queue_.wake(); }
     // The recipe the worker places the points of the next frames with, or
     // none. The thread that runs the session's chain sets it.
     void set_point_recipe(const std::optional<raw_point_recipe>& recipe) { recipes_.set(recipe); }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -243,6 +244,58 @@ TEST_F(SessionWithSim, SilentSensorBoundsTheSettingsWait)
     EXPECT_GT(elapsed, 0.9);
     EXPECT_LT(elapsed, 2.5);
     session->disconnect();
+}
+
+// interrupt() from another thread ends a TCP connect that hangs, a settings
+// wait, and the scene and reply waits of a connected session at once
+// (against their 3 s and 10 s limits), and every later call too.
+TEST_F(SessionWithSim, InterruptEndsBlockedCallsAtOnce)
+{
+    // Returns how long `call` blocked when another thread interrupted it.
+    const auto interrupted_after = [](DeviceSession& session, const std::function<bool()>& call) {
+        std::thread interrupter([&session] {
+            std::this_thread::sleep_for(300ms);
+            session.interrupt();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(call());
+        const double elapsed = seconds_since(start);
+        interrupter.join();
+        EXPECT_EQ(session.last_error(), "interrupted");
+        return elapsed;
+    };
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        loopback::BlackHole hole;
+        DeviceSession hanging;
+        EXPECT_LT(interrupted_after(hanging, [&] { return hanging.connect({"127.0.0.1", hole.port}, local_any()); }),
+                  1.5);
+    }
+    SimOptions silent;
+    silent.reply_fault = ReplyFault::no_reply;
+    start_sim(silent);
+    {
+        DeviceSession unanswered;
+        EXPECT_LT(interrupted_after(unanswered, [&] { return unanswered.connect(sensor(), local_any()); }), 1.5);
+    }
+    sim->stop();
+    start_sim();
+    ASSERT_TRUE(session->connect(sensor(), local_any()));
+    VELKOR::LidarTQ::scene_t scene;
+    nlohmann::json reply;
+    EXPECT_LT(interrupted_after(*session, [&] { return session->wait_scene(scene, 10s); }), 1.5);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session->wait_reply(reply, 10s));
+    EXPECT_FALSE(session->wait_setting(reply, 10s));
+    EXPECT_FALSE(session->connect(sensor(), local_any()));
+    EXPECT_LT(seconds_since(start), 1.0);
+    EXPECT_EQ(session->last_error(), "interrupted");
+    // The link made before stays up.
+    EXPECT_TRUE(session->command_link().connected());
+    session->disconnect();
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
 }
 
 TEST_F(SessionWithSim, MalformedWalkErrorParametersDoNotFailConnect)

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <thread>
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include "panels/tool_log.hpp"
 #include "panels/tool_playbar.hpp"
 #include "panels/tool_user.hpp"
+#include "sim_sensor.hpp"
 #include "views/viewer_pointcloud.hpp"
 
 namespace {
@@ -208,6 +210,38 @@ private slots:
         w.user_bar()->connection_window()->findChild<QPushButton*>("btn_disconnect")->click();
         QVERIFY(cancel.elapsed() < 500);
         QVERIFY(!w.opening() && !w.connected());
+        ::close(listen_fd);
+    }
+
+    // A connect given up on a sensor that never answers holds nothing up:
+    // the next connect, to a sensor that answers, is not queued behind the
+    // first one's 10-s settings wait, and a window closed while it connects
+    // closes at once.
+    void a_connect_given_up_holds_nothing_up() {
+        const int listen_fd = loopback::listener();
+        VELKOR::SIM::SimOptions options;
+        options.bind_ip = "127.0.0.1";
+        VELKOR::SIM::SimSensor sim(options);
+        QVERIFY(sim.start());
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        w->start_stream("127.0.0.1", loopback::local_port(listen_fd));
+        QTest::qWait(300);
+        QVERIFY(w->opening());
+        w->user_bar()->connection_window()->findChild<QPushButton*>("btn_disconnect")->click();
+        QElapsedTimer clock;
+        clock.start();
+        w->start_stream("127.0.0.1", sim.port());
+        QTRY_VERIFY_WITH_TIMEOUT(w->connected(), 10000);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString("connected after %1 ms").arg(clock.elapsed())));
+
+        w->user_bar()->connection_window()->findChild<QPushButton*>("btn_disconnect")->click();
+        w->start_stream("127.0.0.1", loopback::local_port(listen_fd));
+        QTest::qWait(300);
+        QVERIFY(w->opening());
+        clock.restart();
+        w.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString("closed after %1 ms").arg(clock.elapsed())));
         ::close(listen_fd);
     }
 

@@ -30,7 +30,18 @@ sensor_worker::sensor_worker(VELKOR::fw_status_callback_t fw_status, void* fw_us
 sensor_worker::~sensor_worker() = default;
 
 void sensor_worker::open_stream(const VELKOR::IP_ADDRESS_T& device, const VELKOR::IP_ADDRESS_T& pc) {
-    QMetaObject::invokeMethod(this, [this, device, pc] { do_open_stream(device, pc); }, Qt::QueuedConnection);
+    const uint64_t ticket = ++opens_asked_;
+    QMetaObject::invokeMethod(this, [this, device, pc, ticket] { do_open_stream(device, pc, ticket); },
+                              Qt::QueuedConnection);
+}
+
+// Every open asked for so far gives up: the one connecting now is
+// interrupted, the ones still queued find their ticket given up.
+void sensor_worker::interrupt_opens() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    opens_given_up_ = opens_asked_;
+    if (connecting_)
+        connecting_->interrupt();
 }
 
 void sensor_worker::open_replay(const std::string& path) {
@@ -38,6 +49,7 @@ void sensor_worker::open_replay(const std::string& path) {
 }
 
 void sensor_worker::close(bool wait) {
+    interrupt_opens();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         has_latest_ = false;
@@ -84,6 +96,7 @@ sensor_worker::rates_t sensor_worker::rates() const {
 }
 
 void sensor_worker::finish() {
+    interrupt_opens();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -105,10 +118,21 @@ void sensor_worker::make_sensor() {
     rates_ = rates_t{};
 }
 
-void sensor_worker::do_open_stream(VELKOR::IP_ADDRESS_T device, VELKOR::IP_ADDRESS_T pc) {
+void sensor_worker::do_open_stream(VELKOR::IP_ADDRESS_T device, VELKOR::IP_ADDRESS_T pc, uint64_t ticket) {
     do_close();
     make_sensor();
-    if (!sensor_->connect(device, pc)) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connecting_ = sensor_.get();
+        if (ticket <= opens_given_up_)
+            sensor_->interrupt();
+    }
+    const bool connected = sensor_->connect(device, pc);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connecting_ = nullptr;
+    }
+    if (!connected) {
         const QString why = QString::fromStdString(sensor_->last_error());
         sensor_->disconnect();
         sensor_.reset();

@@ -42,8 +42,9 @@ public:
     // Opens a recording; answers with replay_opened.
     void open_replay(const std::string& path);
     // Ends the source (play_stop, or stop and disconnect) and drops the
-    // sensor. Waits for it, unless `wait` is false: a connect under way ends
-    // first, and the window must not wait for it.
+    // sensor. A connect under way, or asked for and not yet begun, gives up
+    // at once (its stream_opened still comes, with why "interrupted"). Waits
+    // for the close unless `wait` is false.
     void close(bool wait = true);
     // Runs `op` on the sensor on the worker's thread and returns when it has
     // run; false (op not run) without a sensor.
@@ -55,7 +56,8 @@ public:
     // when none is waiting.
     bool take_scene(VELKOR::LidarTQ::scene_t& scene);
     rates_t rates() const;
-    // Ends the worker's thread once everything queued before has run.
+    // Ends the worker's thread once everything queued before has run; a
+    // connect under way gives up first.
     void finish();
 
 signals:
@@ -70,7 +72,8 @@ signals:
     void scene_ready(bool ok);
 
 private:
-    void do_open_stream(VELKOR::IP_ADDRESS_T device, VELKOR::IP_ADDRESS_T pc);
+    void do_open_stream(VELKOR::IP_ADDRESS_T device, VELKOR::IP_ADDRESS_T pc, uint64_t ticket);
+    void interrupt_opens();
     void do_open_replay(std::string path);
     void do_close();
     void stream_step();
@@ -92,8 +95,14 @@ private:
     uint64_t scenes_ = 0, last_scenes_ = 0;
     double replay_megabytes_per_s_ = -1.0;
 
+    // Touched on the GUI thread only: stream opens asked for so far.
+    uint64_t opens_asked_ = 0;
+
     // Shared with the GUI thread.
     mutable std::mutex mutex_;
+    // The sensor while its connect runs, and the last open a close gave up.
+    VELKOR::LidarTQ* connecting_ = nullptr;
+    uint64_t opens_given_up_ = 0;
     VELKOR::LidarTQ::scene_t latest_;
     bool has_latest_ = false;
     uint64_t wanted_ = 0;
