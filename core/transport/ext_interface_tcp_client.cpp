@@ -34,6 +34,10 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
 {
     auto& ip = static_cast<IpSettings&>(settings);
     auto& h = *handler_;
+    if (interrupted_) {
+        connect_error_ = "interrupted";
+        return false;
+    }
     // A second connect while connected: the old receive loop must be gone
     // before this thread runs the I/O context and replaces the socket.
     if (h.running) {
@@ -44,10 +48,6 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
     stop_thread();
     h.peer_lost = false;
     connect_error_ = "connect failed";
-    if (interrupted_) {
-        connect_error_ = "interrupted";
-        return false;
-    }
     try {
         if (h.socket.is_open()) {
             h.socket.close();

@@ -117,7 +117,8 @@ public:
     /// it (a program shutting down, a window closed during a connect): a
     /// connect, wait_scene, wait_setting or wait_reply under way returns
     /// false at once, and so does every later one, with last_error()
-    /// "interrupted". A connection already made stays up; stop, disconnect,
+    /// "interrupted" (a wait still takes a scene or reply that is already
+    /// there). A connection already made stays up; stop, disconnect,
     /// play_stop and the destructor work as before. Unlike the other calls
     /// it may be made from any thread while another thread uses the handle;
     /// it does not block.

@@ -34,11 +34,11 @@ bool DeviceSession::connect(const VELKOR::IP_ADDRESS_T& sensor, const VELKOR::IP
     // endpoint back, so UDP binds the very address and port TCP uses.
     VELKOR::ExtInterface_TCP_client::IpSettings settings(local.ip, local.port, sensor.ip, sensor.port, 1000);
 
-    reset_stats();
     if (interrupted_) {
         set_error(kInterrupted);
         return false;
     }
+    reset_stats();
     if (!link_.connect(settings)) {
         return false;
     }
