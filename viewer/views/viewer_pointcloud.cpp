@@ -108,7 +108,9 @@ viewer_pointcloud::viewer_pointcloud(QWidget* parent) : QWidget(parent), ui(new 
     legend_ = vtkSmartPointer<vtkScalarBarActor>::New();
     legend_->SetLookupTable(legend_table_);
     legend_->SetNumberOfLabels(5);
-    legend_->SetLabelFormat("%-#7.4g");
+    // Up to four significant digits, without trailing zeros or a lone point
+    // ("3500", "0.25", "-1.5"): the ends are whole 1-2-5 steps.
+    legend_->SetLabelFormat("%-7.4g");
     legend_->SetPosition(0.90, 0.10);
     legend_->SetWidth(0.08);
     legend_->SetHeight(0.80);
