@@ -37,6 +37,34 @@ std::chrono::steady_clock::duration seconds(double s)
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
 }
 
+// Calls `attempt(slice)` with the GIL released until it succeeds or
+// `timeout` has passed, a slice of at most kWaitSlice at a time. Between
+// slices the Python signal handlers run, so that Ctrl-C ends the wait with
+// KeyboardInterrupt as it would end a time.sleep. Called with the GIL held.
+template <typename Attempt>
+bool wait_in_slices(std::chrono::steady_clock::duration timeout, Attempt attempt)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, std::chrono::steady_clock::duration{});
+    for (;;) {
+        bool got = false;
+        {
+            py::gil_scoped_release unlocked;
+            const auto left = deadline - std::chrono::steady_clock::now();
+            got = attempt(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::clamp<std::chrono::steady_clock::duration>(left, 0ms, kWaitSlice)));
+        }
+        if (got) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+    }
+}
+
 // Status lines of a firmware upload, handed from the upload thread to the
 // Python thread that waits in upload_firmware.
 class UploadMessages {
@@ -79,16 +107,40 @@ public:
 
     ~SensorLink() { close(); }
 
+    // The connect (up to 13 s with a silent sensor) runs on a thread of its
+    // own, so that this one can take Ctrl-C: the connect is then interrupted
+    // and the link starts afresh with a new handle.
     void connect()
     {
-        bool ok = false;
-        {
-            py::gil_scoped_release unlocked;
-            ok = lidar_.connect(sensor_, local_);
-            if (!ok) {
+        std::mutex mutex;
+        std::condition_variable done_cv;
+        bool done = false, ok = false;
+        std::thread connecting([&] {
+            const bool connected = lidar_.connect(sensor_, local_);
+            if (!connected) {
                 lidar_.disconnect();
             }
+            std::lock_guard<std::mutex> lock(mutex);
+            ok = connected;
+            done = true;
+            done_cv.notify_one();
+        });
+        try {
+            wait_in_slices(std::chrono::hours(1), [&](std::chrono::milliseconds slice) {
+                std::unique_lock<std::mutex> lock(mutex);
+                return done_cv.wait_for(lock, slice, [&] { return done; });
+            });
+        } catch (py::error_already_set&) {
+            lidar_.interrupt();
+            {
+                py::gil_scoped_release unlocked;
+                connecting.join();
+                lidar_.disconnect();
+                lidar_ = VELKOR::LidarTQ();
+            }
+            throw;
         }
+        connecting.join();
         if (!ok) {
             throw Error(reason(lidar_, "cannot connect to " + source_));
         }
@@ -135,21 +187,10 @@ public:
     {
         run();
         auto out = std::make_unique<SceneObject>();
-        bool got = false;
-        {
-            py::gil_scoped_release unlocked;
-            const auto deadline = std::chrono::steady_clock::now() + seconds(std::max(timeout_s, 0.0));
-            for (;;) {
-                const auto left = deadline - std::chrono::steady_clock::now();
-                const auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::clamp<std::chrono::steady_clock::duration>(left, 0ms, kWaitSlice));
-                ProcessingHold hold(lidar_, processing_);
-                got = lidar_.wait_scene(out->scene, slice);
-                if (got || slice <= 0ms || std::chrono::steady_clock::now() >= deadline) {
-                    break;
-                }
-            }
-        }
+        const bool got = wait_in_slices(seconds(std::max(timeout_s, 0.0)), [&](std::chrono::milliseconds slice) {
+            ProcessingHold hold(lidar_, processing_);
+            return lidar_.wait_scene(out->scene, slice);
+        });
         if (!got) {
             return nullptr;
         }
@@ -163,14 +204,19 @@ public:
     {
         require_connected();
         nlohmann::json document;
-        bool got = false;
+        bool sent = false;
         {
             py::gil_scoped_release unlocked;
-            got = lidar_.json_read_from_memory() &&
-                  lidar_.wait_setting(document, std::chrono::duration_cast<std::chrono::milliseconds>(seconds(timeout_s)));
+            sent = lidar_.json_read_from_memory();
         }
-        if (!got) {
+        if (!sent) {
             throw Error(reason(lidar_, "no settings reply from " + source_));
+        }
+        const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(seconds(timeout_s));
+        if (!wait_in_slices(timeout, [&](std::chrono::milliseconds slice) { return lidar_.wait_setting(document, slice); })) {
+            // The library's text names the last slice; the caller's time-out is the whole wait.
+            throw Error("no settings reply from " + source_ + ": no settings reply within " +
+                        std::to_string(timeout.count()) + " ms");
         }
         return document.dump();
     }

@@ -1,3 +1,4 @@
+import _thread
 import threading
 import time
 
@@ -60,6 +61,26 @@ def test_refused_connect_and_silent_sensor_raise_with_reason():
     with velkor.Simulator(replies=False) as sim:
         with pytest.raises(velkor.Error, match="cannot connect to " + sim.address):
             velkor.Sensor(sim.address, local=LOCAL).connect()
+
+
+def test_ctrl_c_ends_a_connect_and_a_wait_for_scenes_at_once():
+    def interrupted_after(call):
+        timer = threading.Timer(0.3, _thread.interrupt_main)  # Ctrl-C, as the main thread sees it
+        timer.start()
+        start = time.monotonic()
+        with pytest.raises(KeyboardInterrupt):
+            call()
+        timer.join()
+        return time.monotonic() - start
+
+    # A sensor that never answers holds a connect 10 s; a silent stream a
+    # wait for scenes the whole time-out.
+    with velkor.Simulator(replies=False) as sim:
+        sensor = velkor.Sensor(sim.address, local=LOCAL)
+        assert interrupted_after(sensor.connect) < 1.5
+        assert not sensor.connected
+    with velkor.Simulator(loss=1.0) as sim, velkor.Sensor(sim.address, local=LOCAL) as sensor:
+        assert interrupted_after(lambda: next(sensor.scenes(timeout=30))) < 1.5
 
 
 def test_exit_stops_and_disconnects_when_the_body_raises():
