@@ -76,7 +76,8 @@ bool ExtInterface_TCP_client::connect(PortBase& settings)
         run_with_timeout(kConnectTimeout);
         if (interrupted_) {
             // Also a connect that completed just as the interrupt came.
-            h.socket.close();
+            std::error_code ignored;
+            h.socket.close(ignored);
             connect_error_ = "interrupted";
             return false;
         }
