@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <deque>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
@@ -112,36 +112,28 @@ public:
     // and the link starts afresh with a new handle.
     void connect()
     {
-        std::mutex mutex;
-        std::condition_variable done_cv;
-        bool done = false, ok = false;
-        std::thread connecting([&] {
+        std::future<bool> connecting = std::async(std::launch::async, [this] {
             const bool connected = lidar_.connect(sensor_, local_);
             if (!connected) {
                 lidar_.disconnect();
             }
-            std::lock_guard<std::mutex> lock(mutex);
-            ok = connected;
-            done = true;
-            done_cv.notify_one();
+            return connected;
         });
         try {
             wait_in_slices(std::chrono::hours(1), [&](std::chrono::milliseconds slice) {
-                std::unique_lock<std::mutex> lock(mutex);
-                return done_cv.wait_for(lock, slice, [&] { return done; });
+                return connecting.wait_for(slice) == std::future_status::ready;
             });
         } catch (py::error_already_set&) {
             lidar_.interrupt();
             {
                 py::gil_scoped_release unlocked;
-                connecting.join();
+                connecting.wait();
                 lidar_.disconnect();
                 lidar_ = VELKOR::LidarTQ();
             }
             throw;
         }
-        connecting.join();
-        if (!ok) {
+        if (!connecting.get()) {
             throw Error(reason(lidar_, "cannot connect to " + source_));
         }
         connected_ = true;
